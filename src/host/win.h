@@ -1,0 +1,58 @@
+// The one header that includes <windows.h>, and the owners of Win32 handles.
+#pragma once
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <utility>
+
+// Owns one handle and closes it on every way out; Traits names the invalid value and the closer,
+// since find handles and files use INVALID_HANDLE_VALUE while processes use null.
+template <class Traits>
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, Traits::invalid())) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      handle_ = std::exchange(other.handle_, Traits::invalid());
+    }
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() { reset(); }
+
+  HANDLE get() const { return handle_; }
+  explicit operator bool() const { return handle_ != Traits::invalid(); }
+  void reset(HANDLE handle = Traits::invalid()) {
+    if (handle_ != Traits::invalid()) Traits::close(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  HANDLE handle_ = Traits::invalid();
+};
+
+struct KernelHandleTraits {
+  static HANDLE invalid() { return nullptr; }
+  static void close(HANDLE handle) { CloseHandle(handle); }
+};
+struct FileHandleTraits {
+  static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+  static void close(HANDLE handle) { CloseHandle(handle); }
+};
+struct FindHandleTraits {
+  static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+  static void close(HANDLE handle) { FindClose(handle); }
+};
+
+using KernelHandle = UniqueHandle<KernelHandleTraits>;  // processes, threads, events
+using FileHandle = UniqueHandle<FileHandleTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;

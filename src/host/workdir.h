@@ -1,0 +1,16 @@
+// The temporary work folder: choosing and making it, filling it, emptying and removing it.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Chooses <temp folder>\<name> (TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP) and, when
+// create is true, makes sure it exists. 0 with the path, or a Windows error code with an empty
+// result; the result is never the bare temporary folder when a name is given.
+uint32_t filCreateTempPath(std::string& result, const char* name, bool create);
+
+// Copies every plain file directly inside source into destination (one level, overwriting).
+uint32_t filCopyPath(const char* source, const char* destination);
+
+// Empties the folders matching folderPattern of the entries matching contentPattern (descending
+// into sub-folders when recurse is true) and removes them. 0, or the last failure's error code.
+uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bool recurse);

@@ -1,0 +1,10 @@
+// Jobs that unpack the installer and run it: /checkUpdate, /updatePkgs, /updateFiles, /runSetup.
+#pragma once
+#include <cstdint>
+
+uint32_t u3CheckUpdate();
+// A first pass (verifyPass false) may start one verifying pass; its result is that of this pass.
+uint32_t u3UpdatePkgs(bool verifyPass);
+uint32_t u3UpdateFiles();
+// cmdText is the program's command-line text as WinMain received it.
+uint32_t u3RunSetup(const char* cmdText);

@@ -1,0 +1,19 @@
+// Reading a ".vpu" package: a 16-byte magic, the image and body sizes, a zlib body.
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "package/stream.h"
+
+constexpr char kPackageMagic[] = "ZEBsetupFPkgFile";  // 16 bytes, no terminator in the file
+constexpr uint32_t kPackageHeaderSize = 24;
+
+// The next four bytes as a little-endian value; false when the stream ends before them.
+bool readUInt32LE(Stream& stream, uint32_t& value);
+
+// Reads the package at the stream's position. On success image holds the unpacked bytes and
+// length their count; on failure image is left null (or untouched when the magic is wrong).
+bool pkgReadFromStream(Stream& stream, std::unique_ptr<uint8_t[]>& image, uint32_t& length);
+
+// Opens path and reads the package in it; the file is closed on every way out.
+bool pkgReadFile(const char* path, std::unique_ptr<uint8_t[]>& image, uint32_t& length);

@@ -1,0 +1,144 @@
+// Stands in for the suite's installer, launcher and application in the tests. It runs under any
+// name from any folder: it appends "<its file name>|<its exact command line>" to the journal in
+// %KOU3_DOUBLE_DIR%, then takes the first line of "<its file name>.script" there (removing it),
+// carries out the actions named after the exit code, and exits with that code (0 without a line).
+//
+// Script line: CODE [ACTION ...], CODE in decimal or 0x hex. Actions:
+//   list-storage    journal "<name>|storage: a b c", the entries of the folder after /sfxstorage "..."
+//   touch-packages  rewrite %U3_APP_DATA_PATH%\prod-ko_u3.vpu and delete silverfern.vpu there
+//   sleep:MS        sleep MS milliseconds before exiting
+//   spawn:MS        start a copy of itself that sleeps MS milliseconds, and do not wait for it
+//   crash           end by an access violation
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string environment(const char* name) {
+  char value[32768];
+  const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  return (length == 0 || length >= sizeof value) ? std::string() : std::string(value, length);
+}
+
+std::string readFile(const std::string& path) {
+  std::string content;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) != 0) content.append(buffer, got);
+    std::fclose(file);
+  }
+  return content;
+}
+
+void writeFile(const std::string& path, const std::string& content, const char* mode) {
+  if (FILE* file = std::fopen(path.c_str(), mode)) {
+    std::fwrite(content.data(), 1, content.size(), file);
+    std::fclose(file);
+  }
+}
+
+std::string ownName() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  const std::string full(path, length);
+  return full.substr(full.find_last_of('\\') + 1);
+}
+
+// Takes the first line of the script file away and returns it.
+std::string nextScriptLine(const std::string& scriptPath) {
+  const std::string script = readFile(scriptPath);
+  const size_t end = script.find('\n');
+  const std::string line = script.substr(0, end);
+  writeFile(scriptPath, end == std::string::npos ? std::string() : script.substr(end + 1), "wb");
+  return line;
+}
+
+std::string listStorage(const std::string& commandLine) {
+  const std::string marker = "/sfxstorage \"";
+  const size_t start = commandLine.find(marker);
+  if (start == std::string::npos) return "storage: (no /sfxstorage)";
+  const size_t from = start + marker.size();
+  const std::string folder = commandLine.substr(from, commandLine.find('"', from) - from);
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      names.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\" : name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
+  std::sort(names.begin(), names.end());
+  std::string listing = "storage:";
+  for (const std::string& name : names) listing += " " + name;
+  return listing;
+}
+
+void touchPackages() {
+  const std::string drive = environment("U3_APP_DATA_PATH");
+  writeFile(drive + "\\prod-ko_u3.vpu", "rewritten by the installer", "wb");
+  DeleteFileA((drive + "\\silverfern.vpu").c_str());
+}
+
+void spawnSleeper(const std::string& milliseconds) {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string commandLine = std::string("\"") + self + "\" /sleeper " + milliseconds;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  // The sleeper must not journal: it is told apart by its own environment.
+  SetEnvironmentVariableA("KOU3_DOUBLE_SLEEPER", "1");
+  if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  SetEnvironmentVariableA("KOU3_DOUBLE_SLEEPER", nullptr);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  const std::string commandLine = GetCommandLineA();
+  if (environment("KOU3_DOUBLE_SLEEPER") == "1") {
+    const size_t at = commandLine.rfind(' ');
+    Sleep(static_cast<DWORD>(std::strtoul(commandLine.c_str() + at + 1, nullptr, 10)));
+    return 0;
+  }
+  const std::string control = environment("KOU3_DOUBLE_DIR");
+  if (control.empty()) return 0;
+  const std::string name = ownName();
+  const std::string journal = control + "\\journal.txt";
+  writeFile(journal, name + "|" + commandLine + "\n", "ab");
+
+  std::istringstream line(nextScriptLine(control + "\\" + name + ".script"));
+  std::string code;
+  line >> code;
+  const auto exitCode = static_cast<UINT>(std::strtoul(code.c_str(), nullptr, 0));
+  std::string action;
+  while (line >> action) {
+    if (action == "list-storage") {
+      writeFile(journal, name + "|" + listStorage(commandLine) + "\n", "ab");
+    } else if (action == "touch-packages") {
+      touchPackages();
+    } else if (action.rfind("sleep:", 0) == 0) {
+      Sleep(static_cast<DWORD>(std::strtoul(action.c_str() + 6, nullptr, 10)));
+    } else if (action.rfind("spawn:", 0) == 0) {
+      spawnSleeper(action.substr(6));
+    } else if (action == "crash") {
+      SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+      RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    }
+  }
+  ExitProcess(exitCode);
+}

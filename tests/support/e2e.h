@@ -1,0 +1,57 @@
+// Runs the real kou3upd.exe as a child, with the U3 folders pointing at fresh folders and the
+// test double standing in for the suite's programs.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sandbox.h"
+
+// Changes to the child's environment: a variable set to a value, or removed (nullopt).
+using EnvChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+// Starts commandLine with the given environment and current folder, waits (failing the test
+// after two minutes) and returns the full 32-bit exit code.
+uint32_t runProcess(const std::string& commandLine, const EnvChanges& env, const std::string& currentFolder);
+
+class E2E : public ::testing::Test {
+ protected:
+  E2E();
+
+  // Runs "<program folder>\kou3upd.exe" followed by a blank and tail (the tail alone is what the
+  // program sees as its command-line text). Returns the full exit code.
+  uint32_t run(const std::string& tail, const EnvChanges& env = {});
+  // Runs exactly commandLine (its first word must name the program copy, kou3upd()).
+  uint32_t runLine(const std::string& commandLine, const EnvChanges& env = {});
+
+  std::string kou3upd() const { return joinPath(program, "kou3upd.exe"); }
+  std::string hostShort() const { return shortPath(host); }  // the host folder as the jobs see it
+  std::string driveShort() const { return shortPath(drive); }
+
+  // Packs the test double as drive\packageFile (for example "setup_ko_u3-1.vpu").
+  void packDouble(const std::string& packageFile);
+  // Puts the test double into the host folder as name (for example "KernoU3.exe").
+  void placeDouble(const std::string& name);
+  // The exit codes (and actions) the double answers with when started as program, in order.
+  void script(const std::string& programName, const std::vector<std::string>& lines);
+  // "<program file name>|<command line>" for every start of the double, in order.
+  std::vector<std::string> journal() const;
+  // The command lines alone.
+  std::vector<std::string> commandLines() const;
+  // The program's own log, byte for byte.
+  std::string log() const { return readText(joinPath(program, "kou3_upd.log")); }
+
+  Sandbox box;
+  std::string drive;    // U3_APP_DATA_PATH
+  std::string host;     // U3_HOST_EXEC_PATH
+  std::string control;  // the double's journal and scripts
+  std::string program;  // a copy of kou3upd.exe, so that its log is this test's alone
+  std::string cwd;      // the program's current folder
+};
+
+// The test double as it was built.
+const Bytes& doubleImage();

@@ -1,0 +1,114 @@
+#include "sandbox.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "host/win.h"
+
+namespace {
+std::atomic<unsigned> sandboxCount{0};
+}
+
+Sandbox::Sandbox() {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  root_ = joinPath(temp, "kou3test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(GetTickCount()) + "-" + std::to_string(sandboxCount++));
+  removeTree(root_);
+  CreateDirectoryA(root_.c_str(), nullptr);
+}
+
+Sandbox::~Sandbox() { removeTree(root_); }
+
+std::string Sandbox::folder(const std::string& name) const {
+  const std::string path = joinPath(root_, name);
+  for (size_t at = root_.size() + 1; at != std::string::npos; at = path.find('\\', at + 1)) {
+    CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+  }
+  CreateDirectoryA(path.c_str(), nullptr);
+  return path;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '\\' ? folder + name : folder + "\\" + name;
+}
+
+bool fileExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool folderExists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string readText(const std::string& path) {
+  const Bytes content = readBytes(path);
+  return std::string(content.begin(), content.end());
+}
+
+void writeText(const std::string& path, const std::string& content) {
+  writeBytes(path, Bytes(content.begin(), content.end()));
+}
+
+Bytes readBytes(const std::string& path) {
+  Bytes content;
+  readWholeFile(path, content);
+  return content;
+}
+
+void writeBytes(const std::string& path, const Bytes& content) { writeWholeFile(path, content); }
+
+void makeReadOnly(const std::string& path, bool readOnly) {
+  SetFileAttributesA(path.c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+}
+
+void removeTree(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
+  if (search) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string child = joinPath(path, name);
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removeTree(child);
+      } else {
+        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(child.c_str());
+      }
+    } while (FindNextFileA(search.get(), &entry));
+  }
+  search.reset();
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryA(path.c_str());
+}
+
+std::string shortPath(const std::string& path) {
+  char result[MAX_PATH] = {};
+  const DWORD length = GetShortPathNameA(path.c_str(), result, sizeof result);
+  return (length == 0 || length >= sizeof result) ? std::string() : std::string(result, length);
+}
+
+std::string binFolder() {
+  char self[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  const std::string full(self, length);
+  return full.substr(0, full.find_last_of('\\'));
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}

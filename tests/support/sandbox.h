@@ -1,0 +1,37 @@
+// Fresh folders and small file helpers for the tests that run under Wine.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pack.h"
+
+// A folder of its own under the Windows temporary folder, removed with everything in it
+// (read-only files included) when the sandbox goes.
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  const std::string& root() const { return root_; }
+  // root\name, made as a folder (with its parents) when it is missing.
+  std::string folder(const std::string& name) const;
+
+ private:
+  std::string root_;
+};
+
+std::string joinPath(const std::string& folder, const std::string& name);
+bool fileExists(const std::string& path);
+bool folderExists(const std::string& path);
+std::string readText(const std::string& path);  // the bytes as they are; empty when missing
+void writeText(const std::string& path, const std::string& content);
+Bytes readBytes(const std::string& path);
+void writeBytes(const std::string& path, const Bytes& content);
+void makeReadOnly(const std::string& path, bool readOnly = true);
+void removeTree(const std::string& path);
+std::string shortPath(const std::string& path);  // as GetShortPathNameA gives it
+std::string binFolder();                         // where this test program and kou3upd.exe are
+std::vector<std::string> splitLines(const std::string& text);  // on "\n", a "\r" before it dropped
