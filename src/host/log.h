@@ -3,4 +3,4 @@
 
 // Appends one formatted line (text mode, so "\n" becomes CR LF). A file that cannot be opened,
 // or a program path too long for the log name, loses the line silently.
-void logPrintf(const char* format, ...);
+void logPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));

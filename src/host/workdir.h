@@ -8,6 +8,10 @@
 // result; the result is never the bare temporary folder when a name is given.
 uint32_t filCreateTempPath(std::string& result, const char* name, bool create);
 
+// The user's temporary folder as GetTempPathA gives it (normally with a trailing backslash).
+// 0, or the call's error code, or 206 when the folder does not fit 260 bytes; folder is then empty.
+uint32_t filGetTempFolder(std::string& folder);
+
 // Copies every plain file directly inside source into destination (one level, overwriting).
 uint32_t filCopyPath(const char* source, const char* destination);
 

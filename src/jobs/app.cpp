@@ -1,0 +1,68 @@
+#include "jobs/app.h"
+
+#include <string>
+
+#include "host/log.h"
+#include "host/process.h"
+#include "host/workdir.h"
+#include "jobs/installer.h"
+#include "jobs/suite.h"
+#include "package/backup.h"
+#include "package/unpack.h"
+
+namespace {
+
+int32_t asLogged(uint32_t result) { return static_cast<int32_t>(result); }
+
+}  // namespace
+
+uint32_t u3HostConfigure() {
+  logPrintf("*** HOST CONFIGURE ***\n");
+  u3RestoreVpuFiles();
+  uint32_t result = static_cast<uint32_t>(u3UnVpuToHostExe(suite::kLauncherPackage, suite::kLauncher));
+  logPrintf("u3UnVpuToHostExe returing %d\n", asLogged(result));
+  if (result != 0) return result;
+  const std::string cmdLine = u3ProgramPath(suite::kLauncher);
+  logPrintf("Executing '%s'\n", cmdLine.c_str());
+  sysRunAndWait(cmdLine, result);
+  logPrintf("sysExecAndWait returing %d\n", asLogged(result));
+  return result;
+}
+
+uint32_t u3AppStart(bool verifyPass) {
+  logPrintf("*** APP START (%d) ***\n", verifyPass ? 1 : 0);
+  u3RestoreVpuFiles();
+  uint32_t result = 0;
+  if (!verifyPass) {
+    result = static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+    logPrintf("u3UnVpuToHostExe returing %d\n", asLogged(result));
+    if (result != 0) return result;
+  }
+
+  std::string workFolder;
+  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true);
+  logPrintf("filCreateTempPath returing %s\n", workFolder.c_str());
+  if (folderError != 0) {
+    // Without a work folder there is nothing to copy into, hand over or delete.
+    result = folderError;
+  } else {
+    result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
+    logPrintf("filCopyPath returing %d\n", asLogged(result));
+    if (result == 0) {
+      std::string cmdLine = u3ProgramPath(suite::kInstaller) + suite::kForceInstallStorage + workFolder +
+                            suite::kCloseQuote + suite::kSaveLogOpen + gSettings.hostExecPath + suite::kAppStartLog;
+      if (verifyPass) cmdLine += suite::kVerifyPkgs;
+      logPrintf("Executing '%s'\n", cmdLine.c_str());
+      sysRunAndWait(cmdLine, result);
+      logPrintf("sysExecAndWait returing %d\n", asLogged(result));
+    }
+    filDeletePath(workFolder.c_str(), "*.*", false);
+  }
+
+  // One repair attempt: fetch and verify the packages, then install once more.
+  if (!verifyPass && !u3IsSetupResultOk(result)) {
+    u3UpdatePkgs(true);
+    u3AppStart(true);
+  }
+  return result;
+}

@@ -1,0 +1,73 @@
+#include "jobs/installer.h"
+
+#include <string>
+
+#include "host/process.h"
+#include "jobs/suite.h"
+#include "package/backup.h"
+#include "package/unpack.h"
+
+namespace {
+
+uint32_t unpackInstaller() {
+  return static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+}
+
+// The installer's own log goes beside it: the host folder is appended as it stands, unjoined.
+void appendSaveLog(std::string& cmdLine, const char* logName) {
+  cmdLine += suite::kSaveLogOpen;
+  cmdLine += gSettings.hostExecPath;
+  cmdLine += logName;
+}
+
+}  // namespace
+
+uint32_t u3CheckUpdate() {
+  uint32_t result = unpackInstaller();
+  // The installer's update check may rewrite the fixed packages; they are put back afterwards.
+  u3BackupVpuFiles();
+  if (result != 0) {
+    u3RestoreVpuFiles();
+    return result;
+  }
+  sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kCheckUpdate, result);
+  u3RestoreVpuFiles();
+  return result;
+}
+
+uint32_t u3UpdatePkgs(bool verifyPass) {
+  uint32_t result = 0;
+  if (!verifyPass) {
+    result = unpackInstaller();
+    if (result != 0) return result;
+  }
+  std::string cmdLine = u3ProgramPath(suite::kInstaller) + suite::kDownloadPkgs;
+  appendSaveLog(cmdLine, suite::kPkgsLog);
+  if (verifyPass) cmdLine += suite::kVerifyPkgs;
+  u3AppendSetupSwitches(cmdLine);
+  sysRunAndWait(cmdLine, result);
+  if (result == suite::kRepeatDownload) {
+    // The installer asks for one repeat, with a fresh copy of itself.
+    result = unpackInstaller();
+    sysRunAndWait(cmdLine, result);
+  }
+  if (!verifyPass && !u3IsSetupResultOk(result)) u3UpdatePkgs(true);
+  return result;
+}
+
+uint32_t u3UpdateFiles() {
+  uint32_t result = unpackInstaller();
+  if (result != 0) return result;
+  std::string cmdLine = u3ProgramPath(suite::kInstaller) + suite::kRefresh;
+  appendSaveLog(cmdLine, suite::kFilesLog);
+  u3AppendSetupSwitches(cmdLine);
+  sysRunAndWait(cmdLine, result);
+  return result;
+}
+
+uint32_t u3RunSetup(const char* cmdText) {
+  uint32_t result = unpackInstaller();
+  if (result != 0) return result;
+  sysRunAndWait(u3ProgramPath(suite::kInstaller) + u3RunSetupTail(cmdText), result);
+  return result;
+}

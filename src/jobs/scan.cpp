@@ -1,0 +1,49 @@
+#include "jobs/scan.h"
+
+#include <string>
+
+#include "host/process.h"
+#include "host/workdir.h"
+#include "jobs/suite.h"
+#include "package/backup.h"
+#include "package/unpack.h"
+
+namespace {
+constexpr uint32_t kErrorFilenameExcedRange = 206;
+}  // namespace
+
+uint32_t u3InstallScan() {
+  u3RestoreVpuFiles();
+  uint32_t result = static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+  if (result != 0) return result;
+
+  std::string workFolder;
+  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true);
+  // Without a work folder there is nothing to copy into, hand over or delete.
+  if (folderError != 0) return folderError;
+  result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
+  if (result == 0) {
+    sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kScanStorage + workFolder + suite::kScanForceInstall,
+                  result);
+  }
+  filDeletePath(workFolder.c_str(), "*.*", false);
+
+  if (u3IsSetupResultOk(result)) sysRunAndWait(u3ProgramPath(suite::kApplication) + suite::kInstall, result);
+  return result;
+}
+
+uint32_t u3SetProxy() {
+  uint32_t result = static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+  if (result != 0) return result;
+
+  std::string proxyFile;
+  const uint32_t tempError = filGetTempFolder(proxyFile);
+  if (tempError != 0) return tempError;
+  if (proxyFile.empty() || proxyFile.back() != '\\') proxyFile += '\\';
+  proxyFile += suite::kProxyFile;
+  // The installer takes the path as a Windows path; one that does not fit is refused, not cut.
+  if (proxyFile.size() >= kPathBufferSize) return kErrorFilenameExcedRange;
+
+  sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kSetProxy + proxyFile + suite::kCloseQuote, result);
+  return result;
+}
