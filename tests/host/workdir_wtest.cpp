@@ -313,16 +313,16 @@ TEST_F(WorkFolder, DeleteOfAMissingPathIsSuccess) {
 
 TEST_F(WorkFolder, DeleteTouchesOnlyMatchingFoldersAndMatchingContent) {
   const std::string work = box.folder("work");
-  writeText(joinPath(box.root(), "beside.txt"), "above the pattern");
-  writeText(joinPath(work, "top.txt"), "a file matching the folder pattern");
+  writeText(joinPath(box.root(), "beside.tmp"), "above the pattern");
+  writeText(joinPath(work, "top.tmp"), "a file matching the folder pattern");
   writeText(joinPath(box.folder("work\\one"), "x.tmp"), "gone");
   writeText(joinPath(box.folder("work\\two"), "y.tmp"), "gone");
   writeText(joinPath(work, "two\\y.keep"), "not matching the content pattern");
 
   // "." and ".." match the wildcard too; they must not empty work itself or the folder above it.
   EXPECT_EQ(filDeletePath(joinPath(work, "*").c_str(), "*.tmp", false), static_cast<uint32_t>(ERROR_DIR_NOT_EMPTY));
-  EXPECT_EQ(listing(box.root()), (Names{"beside.txt", "work\\"}));
-  EXPECT_EQ(listing(work), (Names{"top.txt", "two\\"}));
+  EXPECT_EQ(listing(box.root()), (Names{"beside.tmp", "work\\"}));
+  EXPECT_EQ(listing(work), (Names{"top.tmp", "two\\"}));
   EXPECT_EQ(listing(joinPath(work, "two")), Names{"y.keep"});
 }
 
