@@ -87,19 +87,6 @@ std::string ownPath() {
   return std::string(path, length);
 }
 
-std::vector<std::string> names(const std::string& folder) {
-  std::vector<std::string> found;
-  WIN32_FIND_DATAA entry;
-  const FindHandle search(FindFirstFileA(joinPath(folder, "*").c_str(), &entry));
-  if (!search) return found;
-  do {
-    const std::string name = entry.cFileName;
-    if (name != "." && name != "..") found.push_back(name);
-  } while (FindNextFileA(search.get(), &entry));
-  std::sort(found.begin(), found.end());
-  return found;
-}
-
 using Names = std::vector<std::string>;
 
 class LogFile : public ::testing::Test {
@@ -121,7 +108,7 @@ class LogFile : public ::testing::Test {
 TEST_F(LogFile, WritesEachLineExactlyBesideTheProgram) {
   EXPECT_EQ(runScenario(program, "job-lines"), kScenarioDone);
   EXPECT_EQ(readText(log), expectedLog("job-lines"));
-  EXPECT_EQ(names(cwd), Names{});
+  EXPECT_EQ(folderListing(cwd), Names{});
 }
 
 TEST_F(LogFile, AppendsToWhatEarlierRunsLeft) {
@@ -140,7 +127,7 @@ TEST_F(LogFile, LogThatCannotBeOpenedLosesTheLinesQuietly) {
     CreateDirectoryA(log.c_str(), nullptr);
     EXPECT_EQ(runScenario(program, "job-lines"), kScenarioDone);
     EXPECT_TRUE(folderExists(log));
-    EXPECT_EQ(names(log), Names{});
+    EXPECT_EQ(folderListing(log), Names{});
     RemoveDirectoryA(log.c_str());
   }
   {
@@ -154,7 +141,7 @@ TEST_F(LogFile, LogThatCannotBeOpenedLosesTheLinesQuietly) {
     }
     EXPECT_EQ(readText(log), "kept as it was\r\n");
   }
-  EXPECT_EQ(names(program), (Names{"kou3_upd.log", "logger.exe"}));
+  EXPECT_EQ(folderListing(program), (Names{"kou3_upd.log", "logger.exe"}));
 }
 
 TEST_F(LogFile, ProgramPathLeavingNoRoomForTheLogNameDropsTheLines) {
@@ -164,24 +151,24 @@ TEST_F(LogFile, ProgramPathLeavingNoRoomForTheLogNameDropsTheLines) {
   };
   // The program's own name is shorter than the log's, so its path fits where the log's does not:
   // 246 + "\kou3_upd.log" and the terminator fill the 260 bytes exactly.
-  Names folders = {"cwd", "program"};
+  Names folders = {"cwd\\", "program\\"};
   for (const Case c : {Case{246, true}, Case{247, false}}) {
     SCOPED_TRACE("folder of " + std::to_string(c.folderLength) + " bytes");
-    folders.push_back(std::string(c.folderLength - box.root().size() - 1, 'p'));
-    const std::string folder = box.folder(folders.back());
+    const std::string folder = box.folder(std::string(c.folderLength - box.root().size() - 1, 'p'));
+    folders.push_back(folder.substr(box.root().size() + 1) + "\\");
     ASSERT_EQ(folder.size(), c.folderLength);
     EXPECT_EQ(runScenario(folder, "one-line", "k.exe"), kScenarioDone);
     if (c.written) {
-      EXPECT_EQ(names(folder), (Names{"k.exe", "kou3_upd.log"}));
+      EXPECT_EQ(folderListing(folder), (Names{"k.exe", "kou3_upd.log"}));
       EXPECT_EQ(readText(joinPath(folder, "kou3_upd.log")), expectedLog("one-line"));
     } else {
-      EXPECT_EQ(names(folder), Names{"k.exe"});
+      EXPECT_EQ(folderListing(folder), Names{"k.exe"});
     }
   }
   // Nothing cut short or written elsewhere instead.
   std::sort(folders.begin(), folders.end());
-  EXPECT_EQ(names(box.root()), folders);
-  EXPECT_EQ(names(cwd), Names{});
+  EXPECT_EQ(folderListing(box.root()), folders);
+  EXPECT_EQ(folderListing(cwd), Names{});
 }
 
 }  // namespace

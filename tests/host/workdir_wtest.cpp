@@ -2,7 +2,6 @@
 // SYSTEMDRIVE here and put them back afterwards.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
@@ -54,21 +53,6 @@ std::string fill(std::string text, const std::string& root) {
 
 std::string uniqueName() {
   return "kou3test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
-}
-
-// Names a folder for what it holds: its file names, a trailing backslash for sub-folders.
-std::vector<std::string> listing(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  const FindHandle search(FindFirstFileA(joinPath(folder, "*").c_str(), &entry));
-  if (!search) return names;
-  do {
-    const std::string name = entry.cFileName;
-    if (name == "." || name == "..") continue;
-    names.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\" : name);
-  } while (FindNextFileA(search.get(), &entry));
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 using Names = std::vector<std::string>;
@@ -198,8 +182,8 @@ TEST_F(WorkFolder, FailuresGiveAnErrorAndNoPath) {
     }
     EXPECT_EQ(result, "");
   }
-  EXPECT_EQ(listing(box.root()), (Names{longName + "\\", "plain.txt"}));
-  EXPECT_EQ(listing(longFolder), Names{});
+  EXPECT_EQ(folderListing(box.root()), (Names{longName + "\\", "plain.txt"}));
+  EXPECT_EQ(folderListing(longFolder), Names{});
 }
 
 TEST_F(WorkFolder, TooLongJoinComesBackUncheckedWithoutCreation) {
@@ -234,12 +218,12 @@ TEST_F(WorkFolder, CopyTakesPlainFilesOneLevelDeep) {
   writeText(joinPath(destination, "kept.txt"), "untouched");
 
   EXPECT_EQ(filCopyPath(source.c_str(), destination.c_str()), 0u);
-  EXPECT_EQ(listing(destination), (Names{"a.txt", "kept.txt", "locked.txt", "same.bin"}));
+  EXPECT_EQ(folderListing(destination), (Names{"a.txt", "kept.txt", "locked.txt", "same.bin"}));
   EXPECT_EQ(readText(joinPath(destination, "a.txt")), "alpha");
   EXPECT_EQ(readText(joinPath(destination, "same.bin")), "new");
   EXPECT_EQ(readText(joinPath(destination, "locked.txt")), "read-only");
   EXPECT_EQ(readText(joinPath(destination, "kept.txt")), "untouched");
-  EXPECT_EQ(listing(source), (Names{"a.txt", "locked.txt", "same.bin", "sub\\"}));
+  EXPECT_EQ(folderListing(source), (Names{"a.txt", "locked.txt", "same.bin", "sub\\"}));
 }
 
 TEST_F(WorkFolder, CopyWithAMissingSideDoesNothing) {
@@ -248,9 +232,9 @@ TEST_F(WorkFolder, CopyWithAMissingSideDoesNothing) {
   const std::string destination = box.folder("destination");
 
   EXPECT_EQ(filCopyPath(joinPath(box.root(), "nowhere").c_str(), destination.c_str()), 0u);
-  EXPECT_EQ(listing(destination), Names{});
+  EXPECT_EQ(folderListing(destination), Names{});
   EXPECT_EQ(filCopyPath(source.c_str(), joinPath(box.root(), "nowhere").c_str()), 0u);
-  EXPECT_EQ(listing(box.root()), (Names{"destination\\", "source\\"}));
+  EXPECT_EQ(folderListing(box.root()), (Names{"destination\\", "source\\"}));
 }
 
 TEST_F(WorkFolder, DeleteEmptiesAndRemovesTheWorkFolder) {
@@ -258,7 +242,7 @@ TEST_F(WorkFolder, DeleteEmptiesAndRemovesTheWorkFolder) {
   for (const char* name : {"a.txt", "b.vpu", "no extension"}) writeText(joinPath(work, name), name);
 
   EXPECT_EQ(filDeletePath(work.c_str(), "*.*", false), 0u);
-  EXPECT_EQ(listing(box.root()), Names{});
+  EXPECT_EQ(folderListing(box.root()), Names{});
 }
 
 TEST_F(WorkFolder, DeleteLeavesWhatItCannotRemoveAndReportsTheLastFailure) {
@@ -284,8 +268,8 @@ TEST_F(WorkFolder, DeleteLeavesWhatItCannotRemoveAndReportsTheLastFailure) {
     }
 
     EXPECT_EQ(filDeletePath(work.c_str(), "*.*", c.recurse), static_cast<uint32_t>(ERROR_DIR_NOT_EMPTY));
-    EXPECT_EQ(listing(work), c.left);
-    EXPECT_EQ(listing(joinPath(work, "keep")), Names{"inner.txt"});
+    EXPECT_EQ(folderListing(work), c.left);
+    EXPECT_EQ(folderListing(joinPath(work, "keep")), Names{"inner.txt"});
     EXPECT_EQ(readText(joinPath(work, "locked.txt")), "stays");
     removeTree(work);
   }
@@ -301,14 +285,14 @@ TEST_F(WorkFolder, RecursiveDeleteRemovesANestedTree) {
   writeText(joinPath(box.root(), "beside.txt"), "outside the tree");
 
   EXPECT_EQ(filDeletePath(work.c_str(), "*.*", true), 0u);
-  EXPECT_EQ(listing(box.root()), Names{"beside.txt"});
+  EXPECT_EQ(folderListing(box.root()), Names{"beside.txt"});
 }
 
 TEST_F(WorkFolder, DeleteOfAMissingPathIsSuccess) {
   writeText(joinPath(box.root(), "beside.txt"), "untouched");
   EXPECT_EQ(filDeletePath(joinPath(box.root(), "missing").c_str(), "*.*", false), 0u);
   EXPECT_EQ(filDeletePath(joinPath(box.root(), "missing").c_str(), "*.*", true), 0u);
-  EXPECT_EQ(listing(box.root()), Names{"beside.txt"});
+  EXPECT_EQ(folderListing(box.root()), Names{"beside.txt"});
 }
 
 TEST_F(WorkFolder, DeleteTouchesOnlyMatchingFoldersAndMatchingContent) {
@@ -321,9 +305,9 @@ TEST_F(WorkFolder, DeleteTouchesOnlyMatchingFoldersAndMatchingContent) {
 
   // "." and ".." match the wildcard too; they must not empty work itself or the folder above it.
   EXPECT_EQ(filDeletePath(joinPath(work, "*").c_str(), "*.tmp", false), static_cast<uint32_t>(ERROR_DIR_NOT_EMPTY));
-  EXPECT_EQ(listing(box.root()), (Names{"beside.tmp", "work\\"}));
-  EXPECT_EQ(listing(work), (Names{"top.tmp", "two\\"}));
-  EXPECT_EQ(listing(joinPath(work, "two")), Names{"y.keep"});
+  EXPECT_EQ(folderListing(box.root()), (Names{"beside.tmp", "work\\"}));
+  EXPECT_EQ(folderListing(work), (Names{"top.tmp", "two\\"}));
+  EXPECT_EQ(folderListing(joinPath(work, "two")), Names{"y.keep"});
 }
 
 }  // namespace
