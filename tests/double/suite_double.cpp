@@ -91,7 +91,9 @@ void touchPackages() {
   DeleteFileA((drive + "\\silverfern.vpu").c_str());
 }
 
-void spawnSleeper(const std::string& milliseconds) {
+// The sleeper's process id goes to "<name>.spawned" in the control folder, so that a test can
+// see it still running after its parent has ended, and end it.
+void spawnSleeper(const std::string& milliseconds, const std::string& pidPath) {
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, sizeof self);
   std::string commandLine = std::string("\"") + self + "\" /sleeper " + milliseconds;
@@ -101,11 +103,16 @@ void spawnSleeper(const std::string& milliseconds) {
   // The sleeper must not journal: it is told apart by its own environment.
   SetEnvironmentVariableA("KOU3_DOUBLE_SLEEPER", "1");
   if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    writeFile(pidPath, std::to_string(process.dwProcessId), "wb");
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
   }
   SetEnvironmentVariableA("KOU3_DOUBLE_SLEEPER", nullptr);
 }
+
+// Ends the process with the exception code as its exit code, as Windows does for an unhandled
+// exception once its error reporting is off; Wine would otherwise start its debugger first.
+LONG WINAPI endWithoutDebugger(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
 
 }  // namespace
 
@@ -141,9 +148,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         CloseHandle(release);
       }
     } else if (action.rfind("spawn:", 0) == 0) {
-      spawnSleeper(action.substr(6));
+      spawnSleeper(action.substr(6), control + "\\" + name + ".spawned");
     } else if (action == "crash") {
       SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+      SetUnhandledExceptionFilter(endWithoutDebugger);
       RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     }
   }
