@@ -4,6 +4,8 @@
 #include <cctype>
 
 #include "host/win.h"
+// After windows.h, which it needs.
+#include <psapi.h>
 
 namespace {
 
@@ -35,27 +37,92 @@ std::string environmentBlock(const EnvChanges& changes) {
 
 }  // namespace
 
-uint32_t runProcess(const std::string& commandLine, const EnvChanges& env, const std::string& currentFolder) {
+namespace {
+
+constexpr DWORD kTimeLimitMs = 120000;
+
+// Starts commandLine with the changed environment; false (and a test failure) when it cannot.
+bool startProcess(const std::string& commandLine, const EnvChanges& env, const std::string& currentFolder,
+                  DWORD flags, PROCESS_INFORMATION& info) {
   std::string line = commandLine;
   std::string block = environmentBlock(env);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, block.data(),
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, block.data(),
                       currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info)) {
     ADD_FAILURE() << "cannot start " << commandLine << ": error " << GetLastError();
-    return 0xDEADDEAD;
+    return false;
   }
-  KernelHandle process(info.hProcess);
-  KernelHandle thread(info.hThread);
-  if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.get(), 1);
+  return true;
+}
+
+void notePeak(HANDLE process, MemoryPeak& peak) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(process, &counters, sizeof counters)) return;
+  peak.workingSet = std::max<uint64_t>(peak.workingSet, counters.PeakWorkingSetSize);
+  peak.commit = std::max<uint64_t>(peak.commit, counters.PeakPagefileUsage);
+}
+
+// Waits until deadline (a GetTickCount64 value) for process to end. With peak, the memory is read
+// while the process runs as well as after: Wine forgets it once the process has ended.
+bool waitForEnd(HANDLE process, ULONGLONG deadline, MemoryPeak* peak) {
+  for (;;) {
+    if (peak != nullptr) notePeak(process, *peak);
+    const ULONGLONG now = GetTickCount64();
+    const DWORD slice = peak != nullptr ? 1 : static_cast<DWORD>(deadline > now ? deadline - now : 0);
+    const DWORD waited = WaitForSingleObject(process, slice);
+    if (waited == WAIT_OBJECT_0) {
+      if (peak != nullptr) notePeak(process, *peak);
+      return true;
+    }
+    if (waited != WAIT_TIMEOUT || GetTickCount64() >= deadline) return false;
+  }
+}
+
+// The exit code of a started process, once it has ended; a test failure if it does not in time.
+uint32_t exitCodeOf(const std::string& commandLine, HANDLE process, ULONGLONG deadline, MemoryPeak* peak) {
+  if (!waitForEnd(process, deadline, peak)) {
+    TerminateProcess(process, 1);
     ADD_FAILURE() << commandLine << " did not end within two minutes";
     return 0xDEADDEAD;
   }
   DWORD code = 0;
-  GetExitCodeProcess(process.get(), &code);
+  GetExitCodeProcess(process, &code);
   return code;
+}
+
+}  // namespace
+
+uint32_t runProcess(const std::string& commandLine, const EnvChanges& env, const std::string& currentFolder,
+                    MemoryPeak* peak) {
+  if (peak != nullptr) *peak = MemoryPeak();
+  PROCESS_INFORMATION info{};
+  if (!startProcess(commandLine, env, currentFolder, 0, info)) return 0xDEADDEAD;
+  KernelHandle process(info.hProcess);
+  KernelHandle thread(info.hThread);
+  return exitCodeOf(commandLine, process.get(), GetTickCount64() + kTimeLimitMs, peak);
+}
+
+std::vector<uint32_t> runProcessesAtOnce(const std::vector<std::string>& commandLines,
+                                         const std::vector<EnvChanges>& envs, const std::string& currentFolder) {
+  std::vector<KernelHandle> processes;
+  std::vector<KernelHandle> threads;
+  for (size_t i = 0; i < commandLines.size(); ++i) {
+    PROCESS_INFORMATION info{};
+    const bool started = startProcess(commandLines[i], envs[i], currentFolder, CREATE_SUSPENDED, info);
+    processes.emplace_back(started ? info.hProcess : nullptr);
+    threads.emplace_back(started ? info.hThread : nullptr);
+  }
+  for (const KernelHandle& thread : threads) {
+    if (thread) ResumeThread(thread.get());
+  }
+  const ULONGLONG deadline = GetTickCount64() + kTimeLimitMs;
+  std::vector<uint32_t> codes;
+  for (size_t i = 0; i < commandLines.size(); ++i) {
+    codes.push_back(processes[i] ? exitCodeOf(commandLines[i], processes[i].get(), deadline, nullptr) : 0xDEADDEAD);
+  }
+  return codes;
 }
 
 E2E::E2E()
@@ -67,14 +134,28 @@ E2E::E2E()
   CopyFileA(joinPath(binFolder(), "kou3upd.exe").c_str(), kou3upd().c_str(), FALSE);
 }
 
-uint32_t E2E::run(const std::string& tail, const EnvChanges& env) {
-  return runLine("\"" + kou3upd() + "\"" + (tail.empty() ? "" : " " + tail), env);
+uint32_t E2E::run(const std::string& tail, const EnvChanges& env, MemoryPeak* peak) {
+  return runLine(lineWith(tail), env, peak);
 }
 
-uint32_t E2E::runLine(const std::string& commandLine, const EnvChanges& env) {
+uint32_t E2E::runLine(const std::string& commandLine, const EnvChanges& env, MemoryPeak* peak) {
+  return runProcess(commandLine, withFolders(env), cwd, peak);
+}
+
+std::vector<uint32_t> E2E::runAtOnce(const std::string& tail, const std::vector<EnvChanges>& envs) {
+  std::vector<EnvChanges> all;
+  for (const EnvChanges& env : envs) all.push_back(withFolders(env));
+  return runProcessesAtOnce(std::vector<std::string>(envs.size(), lineWith(tail)), all, cwd);
+}
+
+EnvChanges E2E::withFolders(const EnvChanges& env) const {
   EnvChanges all = {{"U3_APP_DATA_PATH", drive}, {"U3_HOST_EXEC_PATH", host}, {"KOU3_DOUBLE_DIR", control}};
   all.insert(all.end(), env.begin(), env.end());
-  return runProcess(commandLine, all, cwd);
+  return all;
+}
+
+std::string E2E::lineWith(const std::string& tail) const {
+  return "\"" + kou3upd() + "\"" + (tail.empty() ? "" : " " + tail);
 }
 
 void E2E::packDouble(const std::string& packageFile) { writeBytes(joinPath(drive, packageFile), vpuPack(doubleImage())); }

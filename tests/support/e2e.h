@@ -14,9 +14,22 @@
 // Changes to the child's environment: a variable set to a value, or removed (nullopt).
 using EnvChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
+// The most memory a child held, in bytes: its peak working set and its peak commit charge, each
+// 0 when the system does not tell. Wine counts no memory that was reserved but never touched.
+struct MemoryPeak {
+  uint64_t workingSet = 0;
+  uint64_t commit = 0;
+};
+
 // Starts commandLine with the given environment and current folder, waits (failing the test
-// after two minutes) and returns the full 32-bit exit code.
-uint32_t runProcess(const std::string& commandLine, const EnvChanges& env, const std::string& currentFolder);
+// after two minutes) and returns the full 32-bit exit code; with peak, also the child's memory.
+uint32_t runProcess(const std::string& commandLine, const EnvChanges& env, const std::string& currentFolder,
+                    MemoryPeak* peak = nullptr);
+
+// Starts one process per command line, each with its own environment changes, all suspended,
+// then lets them all go at once, waits for every one and returns their exit codes in order.
+std::vector<uint32_t> runProcessesAtOnce(const std::vector<std::string>& commandLines,
+                                         const std::vector<EnvChanges>& envs, const std::string& currentFolder);
 
 class E2E : public ::testing::Test {
  protected:
@@ -24,9 +37,11 @@ class E2E : public ::testing::Test {
 
   // Runs "<program folder>\kou3upd.exe" followed by a blank and tail (the tail alone is what the
   // program sees as its command-line text). Returns the full exit code.
-  uint32_t run(const std::string& tail, const EnvChanges& env = {});
+  uint32_t run(const std::string& tail, const EnvChanges& env = {}, MemoryPeak* peak = nullptr);
   // Runs exactly commandLine (its first word must name the program copy, kou3upd()).
-  uint32_t runLine(const std::string& commandLine, const EnvChanges& env = {});
+  uint32_t runLine(const std::string& commandLine, const EnvChanges& env = {}, MemoryPeak* peak = nullptr);
+  // Runs kou3upd.exe with tail once per entry of envs, all at the same time; the exit codes in order.
+  std::vector<uint32_t> runAtOnce(const std::string& tail, const std::vector<EnvChanges>& envs);
 
   std::string kou3upd() const { return joinPath(program, "kou3upd.exe"); }
   std::string hostShort() const { return shortPath(host); }  // the host folder as the jobs see it
@@ -51,6 +66,10 @@ class E2E : public ::testing::Test {
   std::string control;  // the double's journal and scripts
   std::string program;  // a copy of kou3upd.exe, so that its log is this test's alone
   std::string cwd;      // the program's current folder
+
+ private:
+  std::string lineWith(const std::string& tail) const;
+  EnvChanges withFolders(const EnvChanges& env) const;
 };
 
 // The test double as it was built.
