@@ -2,6 +2,7 @@
 
 #include "jobs/stop.h"
 #include "jobs/suite.h"
+#include "package/unpack.h"
 
 namespace {
 // Stands for a job whose operation is not built yet: a failure nobody can take for success.
@@ -18,7 +19,7 @@ uint32_t u3RunJob(uint32_t jobCode, const char* cmdText) {
     case job::kCheckUpdate: return kJobNotBuilt;
     case job::kUpdatePkgs: return kJobNotBuilt;
     case job::kUpdateFiles: return kJobNotBuilt;
-    case job::kExtractSetup: return kJobNotBuilt;
+    case job::kExtractSetup: return static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
     case job::kInstallScan: return kJobNotBuilt;
     case job::kSetProxy: return kJobNotBuilt;
     case job::kRunSetup: return kJobNotBuilt;

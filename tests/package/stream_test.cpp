@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../support/temp_folder.h"
+#include "../support/write_hook.h"
 #include "pack.h"
 #include "package/stream.h"
 
@@ -34,16 +35,6 @@ int nextFreeDescriptor(const std::string& path) {
 #endif
   return probe;
 }
-
-// Puts the stream's low-level write back as it was when the test ends.
-class WriteHook {
- public:
-  explicit WriteHook(LowLevelWrite replacement) : saved_(gFileStreamWrite) { gFileStreamWrite = replacement; }
-  ~WriteHook() { gFileStreamWrite = saved_; }
-
- private:
-  LowLevelWrite saved_;
-};
 
 int32_t diskFull(int, const void*, uint32_t) {
   errno = ENOSPC;

@@ -76,8 +76,8 @@ TEST_F(Vpupack, CreateWritesAPackageThatTheProgramReadsBack) {
 
 TEST_F(Vpupack, InfoTellsWhatIsWrongAndFailsForABadPackage) {
   const Bytes good = vpuPack(kImage);
-  Bytes badChecksum = good;
-  badChecksum.back() ^= 0x10;
+  Bytes badChecksum(good.begin(), good.end() - 1);
+  badChecksum.push_back(static_cast<uint8_t>(good.back() ^ 0x10));
   Bytes shortImage = good;
   shortImage[16] = 14;
   Bytes lowerCase = good;
