@@ -66,6 +66,18 @@ void makeReadOnly(const std::string& path, bool readOnly) {
   SetFileAttributesA(path.c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
 }
 
+bool readOnlyIsHonoured() {
+  static const bool honoured = [] {
+    const Sandbox box;
+    const std::string probe = joinPath(box.root(), "read-only");
+    writeText(probe, "x");
+    makeReadOnly(probe);
+    const FileHandle file(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return !file;
+  }();
+  return honoured;
+}
+
 void removeTree(const std::string& path) {
   WIN32_FIND_DATAA entry;
   FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
