@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "e2e.h"
-#include "host/win.h"
 
 namespace {
 
@@ -19,18 +18,6 @@ class ExtractSetup : public E2E {
  protected:
   void package(const std::string& name, const Bytes& content) { writeBytes(joinPath(drive, name), vpuPack(content)); }
   std::string setupExe() const { return joinPath(host, "setup.exe"); }
-  // What the host folder holds besides setup.exe: no temporary file may stay behind.
-  std::vector<std::string> hostEntries() const {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    FindHandle search(FindFirstFileA(joinPath(host, "*").c_str(), &entry));
-    if (!search) return names;
-    do {
-      const std::string name = entry.cFileName;
-      if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(search.get(), &entry));
-    return names;
-  }
 };
 
 TEST_F(ExtractSetup, WritesTheHighestVersionByteForByte) {
@@ -39,7 +26,7 @@ TEST_F(ExtractSetup, WritesTheHighestVersionByteForByte) {
   package("setup_ko_u3-10.vpu", image("sixteen"));
   EXPECT_EQ(run("/extractSetup"), 0u);
   EXPECT_EQ(readBytes(setupExe()), image("sixteen"));
-  EXPECT_EQ(hostEntries(), std::vector<std::string>{"setup.exe"});
+  EXPECT_EQ(folderListing(host), std::vector<std::string>{"setup.exe"});
   EXPECT_TRUE(journal().empty());
 }
 
@@ -55,7 +42,7 @@ TEST_F(ExtractSetup, NoUsablePackageNameExitsWithAllBitsSet) {
     drive = other.folder("drive");
     package(name, image("unused"));
     EXPECT_EQ(run("/extractSetup"), kNotFound) << name;
-    EXPECT_TRUE(hostEntries().empty()) << name;
+    EXPECT_TRUE(folderListing(host).empty()) << name;
   }
 }
 
@@ -67,7 +54,7 @@ TEST_F(ExtractSetup, ADamagedNewestPackageFailsWithoutTryingAnOlderOne) {
   writeBytes(joinPath(drive, "setup_ko_u3-2.vpu"), damaged);
   EXPECT_EQ(run("/extractSetup"), kNotFound);
   EXPECT_EQ(readBytes(setupExe()), image("old"));
-  EXPECT_EQ(hostEntries(), std::vector<std::string>{"setup.exe"});
+  EXPECT_EQ(folderListing(host), std::vector<std::string>{"setup.exe"});
 }
 
 TEST_F(ExtractSetup, ALongerExistingSetupEndsUpExactlyTheNewLength) {
@@ -81,7 +68,7 @@ TEST_F(ExtractSetup, WithoutTheU3VariablesTheCurrentFolderIsUsed) {
   writeBytes(joinPath(cwd, "setup_ko_u3-1.vpu"), vpuPack(image("here")));
   EXPECT_EQ(run("/extractSetup", {{"U3_APP_DATA_PATH", std::nullopt}, {"U3_HOST_EXEC_PATH", std::nullopt}}), 0u);
   EXPECT_EQ(readBytes(joinPath(cwd, "setup.exe")), image("here"));
-  EXPECT_TRUE(hostEntries().empty());
+  EXPECT_TRUE(folderListing(host).empty());
 }
 
 }  // namespace

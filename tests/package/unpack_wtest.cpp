@@ -19,19 +19,6 @@ void setFolder(char (&field)[kPathBufferSize], const std::string& value) {
   std::snprintf(field, sizeof field, "%s", value.c_str());
 }
 
-// Every name in folder but "." and "..", in the order the directory search gives them.
-std::vector<std::string> entries(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  FindHandle search(FindFirstFileA(joinPath(folder, "*").c_str(), &entry));
-  if (!search) return names;
-  do {
-    const std::string name = entry.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(search.get(), &entry));
-  return names;
-}
-
 Bytes image(const std::string& tag, std::size_t length = 3000) {
   Bytes bytes(length);
   for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(tag[i % tag.size()] + i / 97);
@@ -115,7 +102,7 @@ TEST_F(FindNewest, OfEqualVersionsTheFirstDeliveredWins) {
   for (const std::string& file : {"setup_ko_u3-0a.vpu", "setup_ko_u3-A.vpu", "setup_ko_u3-00a.vpu", "setup_ko_u3-9.vpu"}) {
     touch(file);
   }
-  std::vector<std::string> order = entries(drive);
+  std::vector<std::string> order = folderListing(drive, false);
   order.erase(std::remove(order.begin(), order.end(), "setup_ko_u3-9.vpu"), order.end());
   std::string chosen;
   EXPECT_EQ(filFindNewestVpu(chosen, drive.c_str(), "setup_ko_u3"), 10);
@@ -144,13 +131,13 @@ TEST_F(Unpack, TheNewestPackageBecomesTheExecutableByteForByte) {
   package("setup_ko_u3-a.vpu", image("ten"));
   package("setup_ko_u3-10.vpu", image("sixteen"));
   package("kou3lnch-ff.vpu", image("launcher"));
-  const std::vector<std::string> driveBefore = entries(drive);
+  const std::vector<std::string> driveBefore = folderListing(drive);
   const Bytes newest = readBytes(joinPath(drive, "setup_ko_u3-10.vpu"));
 
   EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), 0);
   EXPECT_EQ(readBytes(setupExe()), image("sixteen"));
-  EXPECT_EQ(entries(host), std::vector<std::string>{"setup.exe"});
-  EXPECT_EQ(entries(drive), driveBefore);
+  EXPECT_EQ(folderListing(host), std::vector<std::string>{"setup.exe"});
+  EXPECT_EQ(folderListing(drive), driveBefore);
   EXPECT_EQ(readBytes(joinPath(drive, "setup_ko_u3-10.vpu")), newest);
 
   EXPECT_EQ(u3UnVpuToHostExe("kou3lnch", "KoU3Launcher.exe"), 0);
@@ -198,7 +185,7 @@ TEST_F(Unpack, NoPackageOrAnUnreadableNewestOneLeavesTheExecutableAlone) {
     setFolder(gSettings.appDataPath, folder.root());
     EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1) << row.what;
     EXPECT_EQ(readBytes(setupExe()), image("old")) << row.what;
-    EXPECT_EQ(entries(host), std::vector<std::string>{"setup.exe"}) << row.what;
+    EXPECT_EQ(folderListing(host), std::vector<std::string>{"setup.exe"}) << row.what;
   }
 }
 
@@ -215,7 +202,7 @@ TEST_F(Unpack, AFailedWriteKeepsTheOldExecutableAndLeavesNoTemporaryFile) {
       EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1) << row.what;
     }
     EXPECT_EQ(readBytes(setupExe()), image("old", 5000)) << row.what;
-    EXPECT_EQ(entries(host), std::vector<std::string>{"setup.exe"}) << row.what;
+    EXPECT_EQ(folderListing(host), std::vector<std::string>{"setup.exe"}) << row.what;
   }
   // Nothing written yet either: a failed write never leaves a half executable behind.
   DeleteFileA(setupExe().c_str());
@@ -223,7 +210,7 @@ TEST_F(Unpack, AFailedWriteKeepsTheOldExecutableAndLeavesNoTemporaryFile) {
     WriteHook hook(halfWritten);
     EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1);
   }
-  EXPECT_TRUE(entries(host).empty());
+  EXPECT_TRUE(folderListing(host).empty());
 }
 
 TEST_F(Unpack, AnExecutableThatCannotBeReplacedStaysAsItWas) {
@@ -236,7 +223,7 @@ TEST_F(Unpack, AnExecutableThatCannotBeReplacedStaysAsItWas) {
     EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1);
   }
   EXPECT_EQ(readBytes(setupExe()), image("old"));
-  EXPECT_EQ(entries(host), std::vector<std::string>{"setup.exe"});
+  EXPECT_EQ(folderListing(host), std::vector<std::string>{"setup.exe"});
 
   box.folder("host\\KoU3Launcher.exe");
   package("kou3lnch-1.vpu", image("launcher"));

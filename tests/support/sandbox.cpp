@@ -99,7 +99,7 @@ void removeTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
-std::vector<std::string> folderListing(const std::string& path) {
+std::vector<std::string> folderListing(const std::string& path, bool sorted) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
   FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
@@ -110,7 +110,7 @@ std::vector<std::string> folderListing(const std::string& path) {
       names.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\" : name);
     } while (FindNextFileA(search.get(), &entry));
   }
-  std::sort(names.begin(), names.end());
+  if (sorted) std::sort(names.begin(), names.end());
   return names;
 }
 
