@@ -1,0 +1,27 @@
+#!/bin/bash
+# Runs the full-host-folder test with a 64 KiB tmpfs as the host folder. Mounting needs root;
+# without it, or where no tmpfs can be mounted, the test is skipped (exit 77). The tmpfs is
+# unmounted on every way out.
+# Usage: full_host_folder.sh E2E_TESTS_EXE
+set -u
+tests=$1
+if [ "$(id -u)" != 0 ]; then
+  echo "skipped: mounting a tmpfs needs root"
+  exit 77
+fi
+mountpoint=$(mktemp -d /tmp/kou3-full-host.XXXXXX) || exit 1
+if ! mount -t tmpfs -o size=64k tmpfs "$mountpoint" 2>/dev/null; then
+  rmdir "$mountpoint"
+  echo "skipped: no tmpfs can be mounted here"
+  exit 77
+fi
+cleanup() {
+  umount "$mountpoint" 2>/dev/null || umount -l "$mountpoint"
+  rmdir "$mountpoint"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+. "$(dirname "$0")/../../tools/wine-env"
+wine_start
+KOU3_FULL_HOST="Z:$(printf '%s' "$mountpoint" | tr / '\\')" \
+  wine "$tests" --gtest_filter='FileFaults.AFullHostFolderKeepsTheOldSetupExe' </dev/null
