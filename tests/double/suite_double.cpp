@@ -9,6 +9,8 @@
 //   sleep:MS        sleep MS milliseconds before exiting
 //   spawn:MS        start a copy of itself that sleeps MS milliseconds, and do not wait for it
 //   crash           end by an access violation
+//   move-self:NAME  rename its own file to NAME in its folder, so that only a fresh copy written
+//                   there can be started again under its old name
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -90,6 +92,13 @@ void touchPackages() {
   DeleteFileA((drive + "\\silverfern.vpu").c_str());
 }
 
+void moveSelf(const std::string& newName) {
+  char self[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  const std::string path(self, length);
+  MoveFileA(path.c_str(), (path.substr(0, path.find_last_of('\\') + 1) + newName).c_str());
+}
+
 void spawnSleeper(const std::string& milliseconds) {
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, sizeof self);
@@ -135,6 +144,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       Sleep(static_cast<DWORD>(std::strtoul(action.c_str() + 6, nullptr, 10)));
     } else if (action.rfind("spawn:", 0) == 0) {
       spawnSleeper(action.substr(6));
+    } else if (action.rfind("move-self:", 0) == 0) {
+      moveSelf(action.substr(10));
     } else if (action == "crash") {
       SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
       RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
