@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,8 @@ struct PkgsCase {
   std::vector<bool> passes;  // true for a run with " /verifypkgs"
   uint32_t exitCode;
 };
+
+void PrintTo(const PkgsCase& c, std::ostream* out) { *out << c.name; }
 
 class UpdatePkgsRuns : public InstallerJobs, public ::testing::WithParamInterface<PkgsCase> {};
 
