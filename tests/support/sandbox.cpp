@@ -1,5 +1,6 @@
 #include "sandbox.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -65,6 +66,18 @@ void makeReadOnly(const std::string& path, bool readOnly) {
   SetFileAttributesA(path.c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
 }
 
+bool readOnlyIsHonoured() {
+  static const bool honoured = [] {
+    const Sandbox box;
+    const std::string probe = joinPath(box.root(), "read-only");
+    writeText(probe, "x");
+    makeReadOnly(probe);
+    const FileHandle file(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return !file;
+  }();
+  return honoured;
+}
+
 void removeTree(const std::string& path) {
   WIN32_FIND_DATAA entry;
   FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
@@ -84,6 +97,21 @@ void removeTree(const std::string& path) {
   search.reset();
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryA(path.c_str());
+}
+
+std::vector<std::string> folderListing(const std::string& path, bool sorted) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
+  if (search) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      names.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\" : name);
+    } while (FindNextFileA(search.get(), &entry));
+  }
+  if (sorted) std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string shortPath(const std::string& path) {
