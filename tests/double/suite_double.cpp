@@ -8,8 +8,11 @@
 //   touch-packages  rewrite %U3_APP_DATA_PATH%\prod-ko_u3.vpu and delete silverfern.vpu there
 //   sleep:MS        sleep MS milliseconds before exiting
 //   hold:NAME       wait (at most two minutes) until the named event NAME is set
-//   spawn:MS        start a copy of itself that sleeps MS milliseconds, and do not wait for it
-//   crash           end by an access violation
+//   spawn:MS        start a copy of itself that sleeps MS milliseconds, and do not wait for it;
+//                   the copy's process id goes to "<name>.spawned" there
+//   crash           end by an access violation, its code the exit code, with no debugger started
+//   move-self:NAME  rename its own file to NAME in its folder, so that only a fresh copy written
+//                   there can be started again under its old name
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -91,6 +94,13 @@ void touchPackages() {
   DeleteFileA((drive + "\\silverfern.vpu").c_str());
 }
 
+void moveSelf(const std::string& newName) {
+  char self[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  const std::string path(self, length);
+  MoveFileA(path.c_str(), (path.substr(0, path.find_last_of('\\') + 1) + newName).c_str());
+}
+
 // The sleeper's process id goes to "<name>.spawned" in the control folder, so that a test can
 // see it still running after its parent has ended, and end it.
 void spawnSleeper(const std::string& milliseconds, const std::string& pidPath) {
@@ -149,6 +159,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       }
     } else if (action.rfind("spawn:", 0) == 0) {
       spawnSleeper(action.substr(6), control + "\\" + name + ".spawned");
+    } else if (action.rfind("move-self:", 0) == 0) {
+      moveSelf(action.substr(10));
     } else if (action == "crash") {
       SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
       SetUnhandledExceptionFilter(endWithoutDebugger);
