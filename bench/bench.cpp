@@ -31,7 +31,15 @@ struct Run {
   DWORD exitCode = 0;
 };
 
-Run runOnce(const std::string& commandLine, const std::string& environment) {
+void notePeak(HANDLE process, SIZE_T& peak) {
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  if (GetProcessMemoryInfo(process, &memory, sizeof memory)) peak = std::max(peak, memory.PeakWorkingSetSize);
+}
+
+// With sampleMemory the peak working set is read every millisecond while the child runs, since
+// Wine forgets it once the process has ended; such a run is not timed.
+Run runOnce(const std::string& commandLine, const std::string& environment, bool sampleMemory = false) {
   std::string line = commandLine;
   std::string block = environment;
   STARTUPINFOA startup{};
@@ -46,11 +54,14 @@ Run runOnce(const std::string& commandLine, const std::string& environment) {
     std::fprintf(stderr, "cannot start %s\n", commandLine.c_str());
     std::exit(1);
   }
-  WaitForSingleObject(info.hProcess, INFINITE);
+  if (sampleMemory) {
+    do notePeak(info.hProcess, run.peakWorkingSet);
+    while (WaitForSingleObject(info.hProcess, 1) == WAIT_TIMEOUT);
+  } else {
+    WaitForSingleObject(info.hProcess, INFINITE);
+  }
   QueryPerformanceCounter(&end);
-  PROCESS_MEMORY_COUNTERS memory{};
-  memory.cb = sizeof memory;
-  if (GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory)) run.peakWorkingSet = memory.PeakWorkingSetSize;
+  notePeak(info.hProcess, run.peakWorkingSet);
   GetExitCodeProcess(info.hProcess, &run.exitCode);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
@@ -131,31 +142,36 @@ int main(int argc, char** argv) {
   const std::string environment = environmentWith(drive, host);
   const std::string package = drive + "\\setup_ko_u3-1.vpu";
 
+  // What any run of the program holds before it does anything, so that the unpacking's own
+  // memory can be told apart from the process's start-up.
+  const SIZE_T baseline = runOnce("\"" + kou3upd + "\"", environment, true).peakWorkingSet;
   std::printf("unpacking: /extractSetup against uncompress + one write (median of %d runs)\n", runs);
-  std::printf("%10s %12s %12s %12s %8s %14s %10s\n", "image MiB", "body bytes", "kou3upd s", "reference s", "ratio",
-              "peak MiB", "peak/need");
+  std::printf("peak: peak working set less the %.1f MiB of a run without a job; need: body + image\n",
+              static_cast<double>(baseline) / 1048576.0);
+  std::printf("%10s %12s %12s %12s %8s %10s %10s %12s\n", "image MiB", "body bytes", "kou3upd s", "reference s",
+              "ratio", "peak MiB", "need MiB", "peak-need");
   for (const size_t mebibytes : {1, 16, 64}) {
     const Bytes image = executableLike(mebibytes << 20);
     const Bytes packed = vpuPack(image);
     writeWholeFile(package, packed);
+    const std::string extract = "\"" + kou3upd + "\" /extractSetup";
+    const SIZE_T peak = runOnce(extract, environment, true).peakWorkingSet;
     std::vector<double> ours, reference;
-    SIZE_T peak = 0;
     for (int i = 0; i < runs; ++i) {
-      const Run run = runOnce("\"" + kou3upd + "\" /extractSetup", environment);
+      const Run run = runOnce(extract, environment);
       if (run.exitCode != 0) {
         std::fprintf(stderr, "/extractSetup failed with 0x%08lX\n", run.exitCode);
         return 1;
       }
       ours.push_back(run.seconds);
-      peak = std::max(peak, run.peakWorkingSet);
       reference.push_back(
           runOnce("\"" + bin + "\\reference_unpack.exe\" \"" + package + "\" \"" + host + "\\reference.exe\"", "")
               .seconds);
     }
-    const double need = static_cast<double>(packed.size() - 24 + image.size());
-    std::printf("%10zu %12zu %12.3f %12.3f %8.2f %14.1f %10.3f\n", mebibytes, packed.size() - 24, median(ours),
-                median(reference), median(ours) / median(reference), static_cast<double>(peak) / 1048576.0,
-                static_cast<double>(peak) / need);
+    const double need = static_cast<double>(packed.size() - 24 + image.size()) / 1048576.0;
+    const double used = static_cast<double>(peak - std::min(peak, baseline)) / 1048576.0;
+    std::printf("%10zu %12zu %12.3f %12.3f %8.2f %10.1f %10.1f %12.1f\n", mebibytes, packed.size() - 24, median(ours),
+                median(reference), median(ours) / median(reference), used, need, used - need);
   }
 
   std::vector<double> ours, empty;
