@@ -1,5 +1,6 @@
 #include "sandbox.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -84,6 +85,21 @@ void removeTree(const std::string& path) {
   search.reset();
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryA(path.c_str());
+}
+
+std::vector<std::string> folderListing(const std::string& path) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
+  if (search) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      names.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\" : name);
+    } while (FindNextFileA(search.get(), &entry));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string shortPath(const std::string& path) {

@@ -32,6 +32,8 @@ Bytes readBytes(const std::string& path);
 void writeBytes(const std::string& path, const Bytes& content);
 void makeReadOnly(const std::string& path, bool readOnly = true);
 void removeTree(const std::string& path);
+// The names in a folder, sorted, a sub-folder's with a trailing backslash; empty when missing.
+std::vector<std::string> folderListing(const std::string& path);
 std::string shortPath(const std::string& path);  // as GetShortPathNameA gives it
 std::string binFolder();                         // where this test program and kou3upd.exe are
 std::vector<std::string> splitLines(const std::string& text);  // on "\n", a "\r" before it dropped
