@@ -1,5 +1,6 @@
 #include "front/dispatch.h"
 
+#include "jobs/stop.h"
 #include "jobs/suite.h"
 
 namespace {
@@ -12,8 +13,8 @@ uint32_t u3RunJob(uint32_t jobCode, const char* cmdText) {
   switch (jobCode) {
     case job::kHostConfigure: return kJobNotBuilt;
     case job::kAppStart: return kJobNotBuilt;
-    case job::kAppStop: return kJobNotBuilt;
-    case job::kHostCleanup: return kJobNotBuilt;
+    case job::kAppStop: return u3AppStop();
+    case job::kHostCleanup: return u3HostCleanup();
     case job::kCheckUpdate: return kJobNotBuilt;
     case job::kUpdatePkgs: return kJobNotBuilt;
     case job::kUpdateFiles: return kJobNotBuilt;

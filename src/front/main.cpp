@@ -2,9 +2,11 @@
 #include "front/cmdline.h"
 #include "front/dispatch.h"
 #include "front/settings.h"
+#include "host/dllsearch.h"
 #include "host/win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  sysHardenDllSearch();
   u3InitSettings();
   // Cut from the process command line here rather than taken from the run-time, which may end
   // the program's name early at a byte of 0x80 or above.

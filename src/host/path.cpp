@@ -3,7 +3,8 @@
 
 void filJoinPath(std::string& result, const char* folder, const char* name) {
   if (folder[0] == '\0') {
-    result = name;
+    // An absent name has no text to copy: the join of nothing with nothing is empty.
+    result = name == nullptr ? "" : name;
     return;
   }
   result = folder;

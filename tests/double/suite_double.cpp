@@ -7,6 +7,7 @@
 //   list-storage    journal "<name>|storage: a b c", the entries of the folder after /sfxstorage "..."
 //   touch-packages  rewrite %U3_APP_DATA_PATH%\prod-ko_u3.vpu and delete silverfern.vpu there
 //   sleep:MS        sleep MS milliseconds before exiting
+//   hold:NAME       wait (at most two minutes) until the named event NAME is set
 //   spawn:MS        start a copy of itself that sleeps MS milliseconds, and do not wait for it
 //   crash           end by an access violation
 #define WIN32_LEAN_AND_MEAN
@@ -133,6 +134,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       touchPackages();
     } else if (action.rfind("sleep:", 0) == 0) {
       Sleep(static_cast<DWORD>(std::strtoul(action.c_str() + 6, nullptr, 10)));
+    } else if (action.rfind("hold:", 0) == 0) {
+      HANDLE release = CreateEventA(nullptr, TRUE, FALSE, action.c_str() + 5);
+      if (release != nullptr) {
+        WaitForSingleObject(release, 120000);
+        CloseHandle(release);
+      }
     } else if (action.rfind("spawn:", 0) == 0) {
       spawnSleeper(action.substr(6));
     } else if (action == "crash") {

@@ -1,0 +1,46 @@
+#include "host/log.h"
+
+#include <mbstring.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "host/win.h"
+
+namespace {
+
+constexpr char kLogName[] = "kou3_upd.log";
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using CFile = std::unique_ptr<FILE, FileCloser>;
+
+// Replaces the file name in the executable's path with the log's name. False when the module
+// path is unknown or the log's name would not fit the buffer.
+bool logPathBesideExecutable(char (&path)[MAX_PATH]) {
+  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  // A path that filled the buffer may have been cut short and carry no terminator.
+  if (length == 0 || length >= sizeof path) return false;
+  // Read as ANSI multibyte text: the trail byte of a double-byte character may be 0x5C.
+  const unsigned char* separator = _mbsrchr(reinterpret_cast<const unsigned char*>(path), '\\');
+  const size_t folderLength = separator == nullptr ? 0 : static_cast<size_t>(separator - reinterpret_cast<const unsigned char*>(path)) + 1;
+  if (folderLength + sizeof kLogName > sizeof path) return false;
+  std::memcpy(path + folderLength, kLogName, sizeof kLogName);
+  return true;
+}
+
+}  // namespace
+
+void logPrintf(const char* format, ...) {
+  char path[MAX_PATH];
+  if (!logPathBesideExecutable(path)) return;
+  const CFile file(std::fopen(path, "a"));
+  if (!file) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(file.get(), format, args);
+  va_end(args);
+}

@@ -1,0 +1,3 @@
+extern "C" __declspec(dllimport) int foreignAnswer();
+
+int main() { return foreignAnswer(); }
