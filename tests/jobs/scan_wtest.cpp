@@ -1,5 +1,6 @@
 #include <optional>
 
+#include "host/win.h"
 #include "jobs_e2e.h"
 
 namespace {
@@ -107,9 +108,13 @@ TEST_F(WorkFolderBase, SystemDriveTempWhenTempAndTmpAreUnset) {
 
 TEST_F(WorkFolderBase, CTempWhenTempIsMissing) {
   const std::string fallBack = "C:\\TEMP\\kou3_ins";
+  const bool hadTemp = folderExists("C:\\TEMP");
   const bool hadFallBack = folderExists(fallBack);
   EXPECT_EQ(scanCommandLines({{"TEMP", joinPath(box.root(), "missing")}}), Lines{installerLine(fallBack)});
+  EXPECT_FALSE(folderExists(joinPath(box.root(), "missing")));
+  // Only what this test made goes; C:\TEMP only when it is empty again.
   if (!hadFallBack) removeTree(fallBack);
+  if (!hadTemp) RemoveDirectoryA("C:\\TEMP");
 }
 
 class SetProxy : public JobsE2E {
