@@ -1,27 +1,25 @@
 #include "front/dispatch.h"
 
+#include "jobs/app.h"
+#include "jobs/installer.h"
+#include "jobs/scan.h"
 #include "jobs/stop.h"
 #include "jobs/suite.h"
-
-namespace {
-// Stands for a job whose operation is not built yet: a failure nobody can take for success.
-constexpr uint32_t kJobNotBuilt = 0xFFFFFFFF;
-}  // namespace
+#include "package/unpack.h"
 
 uint32_t u3RunJob(uint32_t jobCode, const char* cmdText) {
-  (void)cmdText;
   switch (jobCode) {
-    case job::kHostConfigure: return kJobNotBuilt;
-    case job::kAppStart: return kJobNotBuilt;
+    case job::kHostConfigure: return u3HostConfigure();
+    case job::kAppStart: return u3AppStart(false);
     case job::kAppStop: return u3AppStop();
     case job::kHostCleanup: return u3HostCleanup();
-    case job::kCheckUpdate: return kJobNotBuilt;
-    case job::kUpdatePkgs: return kJobNotBuilt;
-    case job::kUpdateFiles: return kJobNotBuilt;
-    case job::kExtractSetup: return kJobNotBuilt;
-    case job::kInstallScan: return kJobNotBuilt;
-    case job::kSetProxy: return kJobNotBuilt;
-    case job::kRunSetup: return kJobNotBuilt;
+    case job::kCheckUpdate: return u3CheckUpdate();
+    case job::kUpdatePkgs: return u3UpdatePkgs(false);
+    case job::kUpdateFiles: return u3UpdateFiles();
+    case job::kExtractSetup: return static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+    case job::kInstallScan: return u3InstallScan();
+    case job::kSetProxy: return u3SetProxy();
+    case job::kRunSetup: return u3RunSetup(cmdText);
     default: return 0;
   }
 }

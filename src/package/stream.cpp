@@ -26,7 +26,7 @@ constexpr int kOwnerReadWrite = _S_IREAD | _S_IWRITE;
 inline int open(const char* path, int flags) { return ::_open(path, flags); }
 inline int open(const char* path, int flags, int mode) { return ::_open(path, flags, mode); }
 inline long read(int fd, void* buffer, uint32_t count) { return ::_read(fd, buffer, count); }
-inline long write(int fd, const void* buffer, uint32_t count) { return ::_write(fd, buffer, count); }
+inline int32_t write(int fd, const void* buffer, uint32_t count) { return ::_write(fd, buffer, count); }
 inline long lseek(int fd, long offset, int origin) { return ::_lseek(fd, offset, origin); }
 inline void close(int fd) { ::_close(fd); }
 inline void unlink(const char* path) { ::_unlink(path); }
@@ -35,12 +35,15 @@ constexpr int kOwnerReadWrite = S_IRUSR | S_IWUSR;
 inline int open(const char* path, int flags) { return ::open(path, flags); }
 inline int open(const char* path, int flags, int mode) { return ::open(path, flags, mode); }
 inline long read(int fd, void* buffer, uint32_t count) { return ::read(fd, buffer, count); }
-inline long write(int fd, const void* buffer, uint32_t count) { return ::write(fd, buffer, count); }
+// Linux writes at most 0x7ffff000 bytes in one call, so the count always fits.
+inline int32_t write(int fd, const void* buffer, uint32_t count) { return static_cast<int32_t>(::write(fd, buffer, count)); }
 inline long lseek(int fd, long offset, int origin) { return static_cast<long>(::lseek(fd, offset, origin)); }
 inline void close(int fd) { ::close(fd); }
 inline void unlink(const char* path) { ::unlink(path); }
 #endif
 }  // namespace crt
+
+LowLevelWrite gFileStreamWrite = crt::write;
 
 namespace {
 constexpr uint32_t kErrorInvalidHandle = 6;
@@ -146,8 +149,8 @@ bool FileStream::write(const void* buffer, uint32_t count, int32_t* bytesWritten
     lastError = kErrorInvalidHandle;
     return false;
   }
-  const auto result = crt::write(fd, buffer, count);
-  if (bytesWritten != nullptr) *bytesWritten = static_cast<int32_t>(result);
+  const int32_t result = gFileStreamWrite(fd, buffer, count);
+  if (bytesWritten != nullptr) *bytesWritten = result;
   if (result == -1) {
     lastError = sysErrorFromErrno(errno);
     return false;
@@ -174,10 +177,8 @@ int32_t FileStream::seek(int32_t offset, int origin) {
 
 void FileStream::close() {
   if (fd != -1) crt::close(fd);
-  if (deleteOnClose && deletePath != nullptr) {
-    crt::unlink(deletePath);
-    std::free(deletePath);
-  }
+  if (deleteOnClose && deletePath != nullptr) crt::unlink(deletePath);
+  std::free(deletePath);
   written = false;
   isOpen = false;
   fd = -1;

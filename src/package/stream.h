@@ -5,6 +5,11 @@
 // Windows system error code for a run-time errno value (120 for values it does not know).
 uint32_t sysErrorFromErrno(int errnoValue);
 
+// The run-time's low-level write as FileStream calls it: the bytes written, or -1 with errno set.
+// Tests point it elsewhere to make a write fail or stop short, as a full disk would.
+using LowLevelWrite = int32_t (*)(int fd, const void* buffer, uint32_t count);
+extern LowLevelWrite gFileStreamWrite;
+
 class Stream {
  public:
   virtual ~Stream() = default;

@@ -66,6 +66,18 @@ void makeReadOnly(const std::string& path, bool readOnly) {
   SetFileAttributesA(path.c_str(), readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
 }
 
+bool readOnlyIsHonoured() {
+  static const bool honoured = [] {
+    const Sandbox box;
+    const std::string probe = joinPath(box.root(), "read-only");
+    writeText(probe, "x");
+    makeReadOnly(probe);
+    const FileHandle file(CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return !file;
+  }();
+  return honoured;
+}
+
 void removeTree(const std::string& path) {
   WIN32_FIND_DATAA entry;
   FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
@@ -87,7 +99,7 @@ void removeTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
-std::vector<std::string> folderListing(const std::string& path) {
+std::vector<std::string> folderListing(const std::string& path, bool sorted) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
   FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
@@ -98,7 +110,7 @@ std::vector<std::string> folderListing(const std::string& path) {
       names.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\" : name);
     } while (FindNextFileA(search.get(), &entry));
   }
-  std::sort(names.begin(), names.end());
+  if (sorted) std::sort(names.begin(), names.end());
   return names;
 }
 

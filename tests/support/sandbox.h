@@ -31,9 +31,13 @@ void writeText(const std::string& path, const std::string& content);
 Bytes readBytes(const std::string& path);
 void writeBytes(const std::string& path, const Bytes& content);
 void makeReadOnly(const std::string& path, bool readOnly = true);
+// Whether a read-only file refuses to be written here. Windows always refuses; Wine run by root
+// does not, since root may write any file.
+bool readOnlyIsHonoured();
 void removeTree(const std::string& path);
-// The names in a folder, sorted, a sub-folder's with a trailing backslash; empty when missing.
-std::vector<std::string> folderListing(const std::string& path);
+// The names in a folder, a sub-folder's with a trailing backslash; empty when missing. Sorted,
+// or else in the order the directory search delivers them.
+std::vector<std::string> folderListing(const std::string& path, bool sorted = true);
 std::string shortPath(const std::string& path);  // as GetShortPathNameA gives it
 std::string binFolder();                         // where this test program and kou3upd.exe are
 std::vector<std::string> splitLines(const std::string& text);  // on "\n", a "\r" before it dropped

@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -41,6 +40,18 @@ Bytes vpuPack(const uint8_t* image, std::size_t length) {
   return package;
 }
 
+const char* vpuBodyText(VpuBody body) {
+  switch (body) {
+    case VpuBody::kOk: return "inflates, checksum ok";
+    case VpuBody::kTruncated: return "ends before its zlib stream does";
+    case VpuBody::kDamaged: return "damaged (zlib header, deflate data or checksum)";
+    case VpuBody::kNeedsDictionary: return "asks for a preset dictionary";
+    case VpuBody::kTooLarge: return "unpacks to more than the image size";
+    case VpuBody::kNoMemory: return "not inflated: out of memory";
+  }
+  return "";
+}
+
 VpuInfo vpuInspect(const Bytes& package) {
   VpuInfo info;
   info.magicOk = package.size() >= 16 && std::memcmp(package.data(), kPackageMagic, 16) == 0;
@@ -50,28 +61,35 @@ VpuInfo vpuInspect(const Bytes& package) {
   info.bodySize = getUInt32LE(package.data() + 20);
   info.bodyBytesPresent = std::min<uint64_t>(info.bodySize, package.size() - kPackageHeaderSize);
 
-  // Inflate in pieces so that a header claiming 4 GiB costs no 4 GiB of memory here.
+  // Inflate in pieces, counted here rather than by zlib (whose counter is 32 bits on Windows),
+  // so that neither a header claiming 4 GiB nor a highly compressed body costs that much memory.
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) {
-    info.zlibStatus = Z_MEM_ERROR;
+    info.body = VpuBody::kNoMemory;
     return info;
   }
   stream.next_in = const_cast<Bytef*>(package.data() + kPackageHeaderSize);
   stream.avail_in = static_cast<uInt>(info.bodyBytesPresent);
   Bytes window(1 << 16);
   int status = Z_OK;
-  while (status == Z_OK) {
+  do {
     stream.next_out = window.data();
     stream.avail_out = static_cast<uInt>(window.size());
     status = inflate(&stream, Z_NO_FLUSH);
-    if (status == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) status = Z_BUF_ERROR;
-  }
-  info.inflatedLength = stream.total_out;
+    info.inflatedLength += window.size() - stream.avail_out;
+  } while (status == Z_OK && info.inflatedLength <= info.imageSize);
   inflateEnd(&stream);
-  if (status == Z_STREAM_END) {
-    info.zlibStatus = info.inflatedLength > info.imageSize ? Z_BUF_ERROR : Z_OK;
-  } else {
-    info.zlibStatus = status == Z_NEED_DICT ? Z_NEED_DICT : (status == Z_BUF_ERROR ? Z_BUF_ERROR : Z_DATA_ERROR);
+
+  if (info.inflatedLength > info.imageSize) {
+    info.body = VpuBody::kTooLarge;
+    return info;
+  }
+  switch (status) {
+    case Z_STREAM_END: info.body = VpuBody::kOk; break;
+    case Z_BUF_ERROR: info.body = VpuBody::kTruncated; break;  // no input left to go on with
+    case Z_NEED_DICT: info.body = VpuBody::kNeedsDictionary; break;
+    case Z_MEM_ERROR: info.body = VpuBody::kNoMemory; break;
+    default: info.body = VpuBody::kDamaged; break;
   }
   return info;
 }

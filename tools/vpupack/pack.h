@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,17 @@ using Bytes = std::vector<uint8_t>;
 Bytes vpuPack(const uint8_t* image, std::size_t length);
 inline Bytes vpuPack(const Bytes& image) { return vpuPack(image.data(), image.size()); }
 
+// What became of inflating a package's body, as far as the file holds it.
+enum class VpuBody {
+  kOk,              // a complete zlib stream with a good checksum, within the image size
+  kTruncated,       // the body (or the file) ends before the zlib stream does
+  kDamaged,         // a bad zlib header, bad deflate data or a wrong checksum
+  kNeedsDictionary, // the stream asks for a preset dictionary
+  kTooLarge,        // it unpacks to more than the image size
+  kNoMemory,        // zlib's working memory could not be had
+};
+const char* vpuBodyText(VpuBody body);
+
 // What a package's header says and whether its body inflates with a good checksum.
 struct VpuInfo {
   bool magicOk = false;
@@ -19,11 +31,15 @@ struct VpuInfo {
   uint32_t imageSize = 0;
   uint32_t bodySize = 0;
   uint64_t bodyBytesPresent = 0;  // how much of the body the file really holds
-  int zlibStatus = 0;             // uncompress's result; Z_OK (0) when it inflates and checks
-  uint64_t inflatedLength = 0;
-  bool ok() const { return magicOk && headerComplete && zlibStatus == 0; }
+  VpuBody body = VpuBody::kTruncated;
+  uint64_t inflatedLength = 0;    // meaningful when body is kOk
+  bool ok() const { return magicOk && headerComplete && body == VpuBody::kOk; }
 };
 VpuInfo vpuInspect(const Bytes& package);
 
 bool readWholeFile(const std::string& path, Bytes& content);
 bool writeWholeFile(const std::string& path, const Bytes& content);
+
+// The vpupack command: "create IN OUT" or "info FILE" (argv[0] is the program). Reports go to
+// out, complaints to err. 0 on success, 1 for a failure or a bad package, 2 for a bad command.
+int vpupackMain(int argc, const char* const* argv, std::FILE* out, std::FILE* err);

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "../support/memory_stream.h"
+#include "../support/temp_folder.h"
+#include "pack.h"
+#include "package/reader.h"
+
+namespace {
+
+struct Outcome {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+class Vpupack : public ::testing::Test {
+ protected:
+  Outcome run(const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"vpupack"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    const std::string outPath = folder.file("stdout.txt");
+    const std::string errPath = folder.file("stderr.txt");
+    std::FILE* out = std::fopen(outPath.c_str(), "wb");
+    std::FILE* err = std::fopen(errPath.c_str(), "wb");
+    Outcome outcome;
+    outcome.code = vpupackMain(static_cast<int>(argv.size()), argv.data(), out, err);
+    std::fclose(out);
+    std::fclose(err);
+    Bytes bytes;
+    readWholeFile(outPath, bytes);
+    outcome.out.assign(bytes.begin(), bytes.end());
+    readWholeFile(errPath, bytes);
+    outcome.err.assign(bytes.begin(), bytes.end());
+    return outcome;
+  }
+  std::string put(const std::string& name, const Bytes& content) {
+    const std::string path = folder.file(name);
+    writeWholeFile(path, content);
+    return path;
+  }
+  TempFolder folder;
+};
+
+const Bytes kImage = {'h', 'e', 'l', 'l', 'o', ',', ' ', 'p', 'a', 'c', 'k', 'a', 'g', 'e', '\n'};
+
+TEST_F(Vpupack, CreateWritesAPackageThatTheProgramReadsBack) {
+  const std::string in = put("image.exe", kImage);
+  const std::string out = folder.file("setup_ko_u3-1.vpu");
+  const Outcome created = run({"create", in, out});
+  EXPECT_EQ(created.code, 0);
+  EXPECT_EQ(created.out, "");
+  EXPECT_EQ(created.err, "");
+
+  std::unique_ptr<uint8_t[]> image;
+  uint32_t length = 0;
+  ASSERT_TRUE(pkgReadFile(out.c_str(), image, length));
+  EXPECT_EQ(Bytes(image.get(), image.get() + length), kImage);
+
+  Bytes package;
+  ASSERT_TRUE(readWholeFile(out, package));
+  const std::string body = std::to_string(package.size() - 24);
+  const Outcome info = run({"info", out});
+  EXPECT_EQ(info.code, 0);
+  EXPECT_EQ(info.out, "file: " + out + " (" + std::to_string(package.size()) + " bytes)\n" +
+                          "magic: ok\n"
+                          "image size: 15\n"
+                          "body size: " + body + " (" + body + " present)\n" +
+                          "body: inflates to 15 bytes, checksum ok\n"
+                          "package: ok\n");
+  EXPECT_EQ(info.err, "");
+}
+
+TEST_F(Vpupack, InfoTellsWhatIsWrongAndFailsForABadPackage) {
+  const Bytes good = vpuPack(kImage);
+  Bytes badChecksum(good.begin(), good.end() - 1);
+  badChecksum.push_back(static_cast<uint8_t>(good.back() ^ 0x10));
+  Bytes shortImage = good;
+  shortImage[16] = 14;
+  Bytes lowerCase = good;
+  lowerCase[0] = 'z';
+
+  const struct {
+    const char* what;
+    Bytes package;
+    std::string tail;
+  } table[] = {
+      {"truncated body", Bytes(good.begin(), good.end() - 1), "body: ends before its zlib stream does\npackage: bad\n"},
+      {"wrong checksum", badChecksum, "body: damaged (zlib header, deflate data or checksum)\npackage: bad\n"},
+      {"image size one short", shortImage, "body: unpacks to more than the image size\npackage: bad\n"},
+      {"magic in the wrong case", lowerCase, "body: inflates to 15 bytes, checksum ok\npackage: bad\n"},
+      {"ends in the sizes", Bytes(good.begin(), good.begin() + 20),
+       "magic: ok\nheader: ends inside the size fields\npackage: bad\n"},
+  };
+  for (const auto& row : table) {
+    const Outcome info = run({"info", put("bad.vpu", row.package)});
+    EXPECT_EQ(info.code, 1) << row.what;
+    ASSERT_GE(info.out.size(), row.tail.size()) << row.what;
+    EXPECT_EQ(info.out.substr(info.out.size() - row.tail.size()), row.tail) << row.what;
+  }
+  const Outcome lower = run({"info", put("bad.vpu", lowerCase)});
+  EXPECT_NE(lower.out.find("\nmagic: wrong\n"), std::string::npos);
+}
+
+TEST_F(Vpupack, MissingFilesAndBadCommandsFail) {
+  const std::string missing = folder.file("missing.bin");
+  const Outcome create = run({"create", missing, folder.file("out.vpu")});
+  EXPECT_EQ(create.code, 1);
+  EXPECT_EQ(create.err, "vpupack: cannot read " + missing + "\n");
+  EXPECT_FALSE(std::filesystem::exists(folder.file("out.vpu")));
+
+  const Outcome unwritable = run({"create", put("image.exe", kImage), folder.file("no/such/out.vpu")});
+  EXPECT_EQ(unwritable.code, 1);
+  EXPECT_EQ(unwritable.err, "vpupack: cannot write " + folder.file("no/such/out.vpu") + "\n");
+
+  const Outcome info = run({"info", missing});
+  EXPECT_EQ(info.code, 1);
+  EXPECT_EQ(info.out, "");
+
+  const std::string usage = "usage: vpupack create IN OUT\n       vpupack info FILE\n";
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {}, {"create", "a"}, {"info"}, {"info", "a", "b"}, {"pack", "a", "b"}, {"INFO", "a"}}) {
+    const Outcome bad = run(args);
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_EQ(bad.err, usage);
+  }
+}
+
+// The tool's verdict is the program's: for every prefix of a package and every package with one
+// byte changed, info calls it good exactly when the reader unpacks it.
+TEST(VpuInspect, AgreesWithTheReaderOnEveryTruncationAndEveryChangedByte) {
+  Bytes image(200);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * i);
+  const Bytes package = vpuPack(image);
+  std::vector<Bytes> variants;
+  for (std::size_t length = 0; length <= package.size(); ++length) {
+    variants.emplace_back(package.begin(), package.begin() + length);
+  }
+  for (std::size_t at = 0; at < package.size(); ++at) {
+    for (const uint8_t mask : {0x01, 0x80, 0xFF}) {
+      Bytes changed = package;
+      changed[at] ^= mask;
+      variants.push_back(changed);
+    }
+  }
+  int good = 0;
+  for (const Bytes& variant : variants) {
+    MemoryStream stream(variant);
+    std::unique_ptr<uint8_t[]> unpacked;
+    uint32_t length = 0;
+    const bool reads = pkgReadFromStream(stream, unpacked, length);
+    const VpuInfo info = vpuInspect(variant);
+    EXPECT_EQ(info.ok(), reads) << "size " << variant.size();
+    if (reads) {
+      ++good;
+      EXPECT_EQ(info.inflatedLength, length);
+    }
+  }
+  EXPECT_GT(good, 1);  // the whole package, and larger image or body sizes
+}
+
+}  // namespace
