@@ -1,3 +1,5 @@
+#include <ostream>
+
 #include "jobs_e2e.h"
 
 namespace {
@@ -6,6 +8,8 @@ struct LauncherCase {
   uint32_t launcherCode;
   uint32_t exitCode;  // only acceptable launcher results give 0
 };
+
+void PrintTo(const LauncherCase& c, std::ostream* out) { *out << "launcher " << hexCode(c.launcherCode); }
 
 }  // namespace
 
@@ -145,11 +149,15 @@ TEST_F(AppStart, InstallerThatCannotStartIsRepairedLikeAFailure) {
 
 TEST_F(AppStart, WorkFolderThatCannotBeMadeCopiesAndStartsNothingButRepairs) {
   packDouble("setup_ko_u3-1.vpu");
-  script("setup.exe", {"0"});
+  for (const BlockedTemp& blocked : blockedTemps()) {
+    SCOPED_TRACE(blocked.label);
+    forgetRuns();
+    script("setup.exe", {"0"});
 
-  EXPECT_EQ(run("/appStart", blockedTempEnv()), kPathNotFound);
-  EXPECT_EQ(log(), logLines({"*** APP START (0) ***", "u3UnVpuToHostExe returing 0", "filCreateTempPath returing ",
-                             "*** APP START (1) ***", "filCreateTempPath returing "}));
-  EXPECT_EQ(journal(), Lines{"setup.exe|" + verifyingDownloadLine()});
-  EXPECT_TRUE(folderListing(cwd).empty());
+    EXPECT_EQ(run("/appStart", blocked.env), blocked.error);
+    EXPECT_EQ(log(), logLines({"*** APP START (0) ***", "u3UnVpuToHostExe returing 0", "filCreateTempPath returing ",
+                               "*** APP START (1) ***", "filCreateTempPath returing "}));
+    EXPECT_EQ(journal(), Lines{"setup.exe|" + verifyingDownloadLine()});
+    EXPECT_TRUE(folderListing(cwd).empty());
+  }
 }

@@ -15,8 +15,8 @@ class JobsE2E : public E2E {
   EnvChanges tempEnv() const { return {{"TEMP", temp}}; }
   std::string installer() const { return joinPath(hostShort(), "setup.exe"); }
 
-  // Besides its packages the drive holds two plain files and a sub-folder that the copy must
-  // leave out; the installer's listing of its storage folder is then "<program>|storage: " + this.
+  // Besides its packages the drive holds two plain files and a sub-folder that the one-level
+  // copy must leave out.
   void fillDrive() {
     writeText(joinPath(drive, "a.txt"), "first");
     writeText(joinPath(drive, "b.dat"), "second");
@@ -39,16 +39,32 @@ class JobsE2E : public E2E {
     EXPECT_FALSE(fileExists(joinPath(drive, "prod-ko_u3.bak")));
   }
 
-  // A TEMP under which no folder can be made: a regular file names no folder to create in, so the
-  // creation fails with ERROR_PATH_NOT_FOUND, while the file's attributes read fine and keep it
-  // from being replaced by the C:\TEMP fall-back.
-  EnvChanges blockedTempEnv() {
+  struct BlockedTemp {
+    const char* label;
+    EnvChanges env;
+    uint32_t error;  // what the failed work folder gives
+  };
+  // TEMP values under which no work folder can be made.
+  std::vector<BlockedTemp> blockedTemps() {
     const std::string file = joinPath(box.folder("blocked"), "temp-is-a-file");
     writeText(file, "a file");
-    return {{"TEMP", file}};
+    return {
+        // A regular file names no folder to create in, so the creation fails, while the file's
+        // attributes read fine and keep it from being replaced by the C:\TEMP fall-back.
+        {"TEMP is a file", {{"TEMP", file}}, kPathNotFound},
+        // The value reads, but its expansion does not fit a Windows path.
+        {"TEMP expands too long", {{"TEMP", "%KOU3_TEST_LONG%"}, {"KOU3_TEST_LONG", "C:\\" + std::string(300, 'L')}},
+         kFilenameExcedRange},
+    };
+  }
+  // Forgets the journal and the log of the runs so far.
+  void forgetRuns() const {
+    writeText(joinPath(control, "journal.txt"), "");
+    writeText(joinPath(program, "kou3_upd.log"), "");
   }
   static constexpr uint32_t kPathNotFound = 3;
   static constexpr uint32_t kBadExeFormat = 193;
+  static constexpr uint32_t kFilenameExcedRange = 206;
 
   std::string temp = box.folder("temp");
 };
