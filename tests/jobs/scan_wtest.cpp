@@ -92,6 +92,11 @@ TEST_F(InstallScan, WorkFolderThatCannotBeMadeCopiesAndStartsNothing) {
 // Where the work folder goes when TEMP does not name a usable folder.
 using WorkFolderBase = InstallScan;
 
+TEST_F(WorkFolderBase, TempEndingInABackslashGetsNoSecondOne) {
+  EXPECT_EQ(scanCommandLines({{"TEMP", temp + "\\"}}), Lines{installerLine(work())});
+  EXPECT_FALSE(folderExists(work()));
+}
+
 TEST_F(WorkFolderBase, TmpWhenTempIsUnset) {
   const std::string tmp = box.folder("tmp");
   EXPECT_EQ(scanCommandLines({{"TEMP", std::nullopt}, {"TMP", tmp}}), Lines{installerLine(joinPath(tmp, "kou3_ins"))});
