@@ -10,6 +10,8 @@
 //   hold:NAME       wait (at most two minutes) until the named event NAME is set
 //   spawn:MS        start a copy of itself that sleeps MS milliseconds, and do not wait for it
 //   crash           end by an access violation
+//   move-self:NAME  rename its own file to NAME in its folder, so that only a fresh copy written
+//                   there can be started again under its old name
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -91,6 +93,13 @@ void touchPackages() {
   DeleteFileA((drive + "\\silverfern.vpu").c_str());
 }
 
+void moveSelf(const std::string& newName) {
+  char self[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  const std::string path(self, length);
+  MoveFileA(path.c_str(), (path.substr(0, path.find_last_of('\\') + 1) + newName).c_str());
+}
+
 void spawnSleeper(const std::string& milliseconds) {
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, sizeof self);
@@ -142,6 +151,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       }
     } else if (action.rfind("spawn:", 0) == 0) {
       spawnSleeper(action.substr(6));
+    } else if (action.rfind("move-self:", 0) == 0) {
+      moveSelf(action.substr(10));
     } else if (action == "crash") {
       SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
       RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
