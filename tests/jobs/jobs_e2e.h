@@ -1,0 +1,88 @@
+// The end-to-end fixture for the jobs that use a work folder: the child's TEMP points at a folder
+// of the test's own, so the work folder is <temp>\kou3_ins and nothing touches the user's.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+
+class JobsE2E : public E2E {
+ protected:
+  std::string work() const { return joinPath(temp, "kou3_ins"); }
+  EnvChanges tempEnv() const { return {{"TEMP", temp}}; }
+  std::string installer() const { return joinPath(hostShort(), "setup.exe"); }
+
+  // Besides its packages the drive holds two plain files and a sub-folder that the one-level
+  // copy must leave out.
+  void fillDrive() {
+    writeText(joinPath(drive, "a.txt"), "first");
+    writeText(joinPath(drive, "b.dat"), "second");
+    writeText(joinPath(box.folder("drive\\sub"), "c.txt"), "not copied");
+  }
+
+  // A package whose image is no Windows program, so starting it fails.
+  void packNonProgram(const std::string& packageFile) {
+    const std::string text = "plain text, no program";
+    writeBytes(joinPath(drive, packageFile), vpuPack(Bytes(text.begin(), text.end())));
+  }
+
+  // A backup of a fixed package beside a package that changed since; a restore puts it back.
+  void leaveBackup() {
+    writeText(joinPath(drive, "prod-ko_u3.vpu"), "changed since");
+    writeText(joinPath(drive, "prod-ko_u3.bak"), "as backed up");
+  }
+  void expectBackupRestored() const {
+    EXPECT_EQ(readText(joinPath(drive, "prod-ko_u3.vpu")), "as backed up");
+    EXPECT_FALSE(fileExists(joinPath(drive, "prod-ko_u3.bak")));
+  }
+
+  struct BlockedTemp {
+    const char* label;
+    EnvChanges env;
+    uint32_t error;  // what the failed work folder gives
+  };
+  // TEMP values under which no work folder can be made.
+  std::vector<BlockedTemp> blockedTemps() {
+    const std::string file = joinPath(box.folder("blocked"), "temp-is-a-file");
+    writeText(file, "a file");
+    return {
+        // A regular file names no folder to create in, so the creation fails, while the file's
+        // attributes read fine and keep it from being replaced by the C:\TEMP fall-back.
+        {"TEMP is a file", {{"TEMP", file}}, kPathNotFound},
+        // The value reads, but its expansion does not fit a Windows path.
+        {"TEMP expands too long", {{"TEMP", "%KOU3_TEST_LONG%"}, {"KOU3_TEST_LONG", "C:\\" + std::string(300, 'L')}},
+         kFilenameExcedRange},
+    };
+  }
+  // Forgets the journal and the log of the runs so far.
+  void forgetRuns() const {
+    writeText(joinPath(control, "journal.txt"), "");
+    writeText(joinPath(program, "kou3_upd.log"), "");
+  }
+  static constexpr uint32_t kPathNotFound = 3;
+  static constexpr uint32_t kBadExeFormat = 193;
+  static constexpr uint32_t kFilenameExcedRange = 206;
+
+  std::string temp = box.folder("temp");
+};
+
+inline std::string hexCode(uint32_t code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(code));
+  return text;
+}
+
+// An exit code as the log prints it: signed decimal.
+inline std::string logged(uint32_t code) { return std::to_string(static_cast<int32_t>(code)); }
+
+// The log's bytes for these lines: each ends in CR LF.
+inline std::string logLines(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
+using Lines = std::vector<std::string>;
