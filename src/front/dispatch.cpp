@@ -5,7 +5,6 @@
 #include "jobs/scan.h"
 #include "jobs/stop.h"
 #include "jobs/suite.h"
-#include "package/unpack.h"
 
 uint32_t u3RunJob(uint32_t jobCode, const char* cmdText) {
   switch (jobCode) {
@@ -16,7 +15,7 @@ uint32_t u3RunJob(uint32_t jobCode, const char* cmdText) {
     case job::kCheckUpdate: return u3CheckUpdate();
     case job::kUpdatePkgs: return u3UpdatePkgs(false);
     case job::kUpdateFiles: return u3UpdateFiles();
-    case job::kExtractSetup: return static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+    case job::kExtractSetup: return u3UnpackInstaller();
     case job::kInstallScan: return u3InstallScan();
     case job::kSetProxy: return u3SetProxy();
     case job::kRunSetup: return u3RunSetup(cmdText);

@@ -34,7 +34,7 @@ uint32_t u3AppStart(bool verifyPass) {
   u3RestoreVpuFiles();
   uint32_t result = 0;
   if (!verifyPass) {
-    result = static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+    result = u3UnpackInstaller();
     logPrintf("u3UnVpuToHostExe returing %d\n", asLogged(result));
     if (result != 0) return result;
   }

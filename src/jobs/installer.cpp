@@ -9,10 +9,6 @@
 
 namespace {
 
-uint32_t unpackInstaller() {
-  return static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
-}
-
 // The installer's own log goes beside it: the host folder is appended as it stands, unjoined.
 void appendSaveLog(std::string& cmdLine, const char* logName) {
   cmdLine += suite::kSaveLogOpen;
@@ -22,8 +18,12 @@ void appendSaveLog(std::string& cmdLine, const char* logName) {
 
 }  // namespace
 
+uint32_t u3UnpackInstaller() {
+  return static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+}
+
 uint32_t u3CheckUpdate() {
-  uint32_t result = unpackInstaller();
+  uint32_t result = u3UnpackInstaller();
   // The installer's update check may rewrite the fixed packages; they are put back afterwards.
   u3BackupVpuFiles();
   if (result != 0) {
@@ -38,7 +38,7 @@ uint32_t u3CheckUpdate() {
 uint32_t u3UpdatePkgs(bool verifyPass) {
   uint32_t result = 0;
   if (!verifyPass) {
-    result = unpackInstaller();
+    result = u3UnpackInstaller();
     if (result != 0) return result;
   }
   std::string cmdLine = u3ProgramPath(suite::kInstaller) + suite::kDownloadPkgs;
@@ -48,7 +48,7 @@ uint32_t u3UpdatePkgs(bool verifyPass) {
   sysRunAndWait(cmdLine, result);
   if (result == suite::kRepeatDownload) {
     // The installer asks for one repeat, with a fresh copy of itself.
-    result = unpackInstaller();
+    result = u3UnpackInstaller();
     sysRunAndWait(cmdLine, result);
   }
   if (!verifyPass && !u3IsSetupResultOk(result)) u3UpdatePkgs(true);
@@ -56,7 +56,7 @@ uint32_t u3UpdatePkgs(bool verifyPass) {
 }
 
 uint32_t u3UpdateFiles() {
-  uint32_t result = unpackInstaller();
+  uint32_t result = u3UnpackInstaller();
   if (result != 0) return result;
   std::string cmdLine = u3ProgramPath(suite::kInstaller) + suite::kRefresh;
   appendSaveLog(cmdLine, suite::kFilesLog);
@@ -66,7 +66,7 @@ uint32_t u3UpdateFiles() {
 }
 
 uint32_t u3RunSetup(const char* cmdText) {
-  uint32_t result = unpackInstaller();
+  uint32_t result = u3UnpackInstaller();
   if (result != 0) return result;
   sysRunAndWait(u3ProgramPath(suite::kInstaller) + u3RunSetupTail(cmdText), result);
   return result;

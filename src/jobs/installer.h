@@ -2,6 +2,10 @@
 #pragma once
 #include <cstdint>
 
+// Writes setup.exe into the host folder from the newest installer package: 0, or 0xFFFFFFFF
+// when the package is missing or unreadable or setup.exe could not be replaced.
+uint32_t u3UnpackInstaller();
+
 uint32_t u3CheckUpdate();
 // A first pass (verifyPass false) may start one verifying pass; its result is that of this pass.
 uint32_t u3UpdatePkgs(bool verifyPass);

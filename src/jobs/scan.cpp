@@ -6,7 +6,7 @@
 #include "host/workdir.h"
 #include "jobs/suite.h"
 #include "package/backup.h"
-#include "package/unpack.h"
+#include "jobs/installer.h"
 
 namespace {
 constexpr uint32_t kErrorFilenameExcedRange = 206;
@@ -14,7 +14,7 @@ constexpr uint32_t kErrorFilenameExcedRange = 206;
 
 uint32_t u3InstallScan() {
   u3RestoreVpuFiles();
-  uint32_t result = static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+  uint32_t result = u3UnpackInstaller();
   if (result != 0) return result;
 
   std::string workFolder;
@@ -33,7 +33,7 @@ uint32_t u3InstallScan() {
 }
 
 uint32_t u3SetProxy() {
-  uint32_t result = static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
+  uint32_t result = u3UnpackInstaller();
   if (result != 0) return result;
 
   std::string proxyFile;
