@@ -1,0 +1,22 @@
+#include "host/dllsearch.h"
+
+#include <gtest/gtest.h>
+
+#include "host/win.h"
+#include "sandbox.h"
+
+// libforeign.dll stands beside this test program, where an ordinary search finds it first; a
+// planted DLL beside kou3upd.exe on the drive would stand there the same way.
+TEST(DllSearch, AfterHardeningADllBesideTheProgramIsNotFoundByName) {
+  const std::string planted = joinPath(binFolder(), "libforeign.dll");
+  ASSERT_TRUE(fileExists(planted));
+  ASSERT_EQ(GetModuleHandleA("libforeign.dll"), nullptr);
+
+  sysHardenDllSearch();
+
+  EXPECT_EQ(LoadLibraryA("libforeign.dll"), nullptr);
+  // Named by its full path it still loads: the refusal above came from the search alone.
+  HMODULE byPath = LoadLibraryA(planted.c_str());
+  EXPECT_NE(byPath, nullptr);
+  if (byPath != nullptr) FreeLibrary(byPath);
+}
