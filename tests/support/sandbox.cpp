@@ -78,38 +78,39 @@ bool readOnlyIsHonoured() {
   return honoured;
 }
 
-void removeTree(const std::string& path) {
+namespace {
+
+// Calls visit(name, isFolder) for every entry of the folder but "." and "..".
+template <class Visit>
+void forEachEntry(const std::string& folder, Visit visit) {
   WIN32_FIND_DATAA entry;
-  FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
-  if (search) {
-    do {
-      const std::string name = entry.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = joinPath(path, name);
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        removeTree(child);
-      } else {
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(search.get(), &entry));
-  }
-  search.reset();
+  const FindHandle search(FindFirstFileA(joinPath(folder, "*").c_str(), &entry));
+  if (!search) return;
+  do {
+    const std::string name = entry.cFileName;
+    if (name != "." && name != "..") visit(name, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  } while (FindNextFileA(search.get(), &entry));
+}
+
+}  // namespace
+
+void removeTree(const std::string& path) {
+  forEachEntry(path, [&](const std::string& name, bool isFolder) {
+    const std::string child = joinPath(path, name);
+    if (isFolder) {
+      removeTree(child);
+    } else {
+      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(child.c_str());
+    }
+  });
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryA(path.c_str());
 }
 
 std::vector<std::string> folderListing(const std::string& path, bool sorted) {
   std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  FindHandle search(FindFirstFileA(joinPath(path, "*").c_str(), &entry));
-  if (search) {
-    do {
-      const std::string name = entry.cFileName;
-      if (name == "." || name == "..") continue;
-      names.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\" : name);
-    } while (FindNextFileA(search.get(), &entry));
-  }
+  forEachEntry(path, [&](const std::string& name, bool isFolder) { names.push_back(isFolder ? name + "\\" : name); });
   if (sorted) std::sort(names.begin(), names.end());
   return names;
 }
