@@ -4,9 +4,9 @@
 
 #include "host/process.h"
 #include "host/workdir.h"
+#include "jobs/installer.h"
 #include "jobs/suite.h"
 #include "package/backup.h"
-#include "jobs/installer.h"
 
 namespace {
 constexpr uint32_t kErrorFilenameExcedRange = 206;
