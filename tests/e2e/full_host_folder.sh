@@ -21,7 +21,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
-. "$(dirname "$0")/../../tools/wine-env"
-wine_start
 KOU3_FULL_HOST="Z:$(printf '%s' "$mountpoint" | tr / '\\')" \
-  wine "$tests" --gtest_filter='FileFaults.AFullHostFolderKeepsTheOldSetupExe' </dev/null
+  "$(dirname "$0")/../../tools/wine-run" "$tests" \
+  --gtest_filter='FileFaults.AFullHostFolderKeepsTheOldSetupExe' </dev/null
