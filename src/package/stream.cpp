@@ -84,16 +84,7 @@ bool FileStream::open(const char* path) {
     lastError = kErrorInvalidHandle;
     return false;
   }
-  const int opened = crt::open(path, O_RDONLY | O_BINARY);
-  if (opened == -1) {
-    lastError = sysErrorFromErrno(errno);
-    return false;
-  }
-  fd = opened;
-  isOpen = true;
-  size = static_cast<int32_t>(crt::lseek(fd, 0, SEEK_END));
-  position = static_cast<int32_t>(crt::lseek(fd, 0, SEEK_SET));
-  return true;
+  return takeDescriptor(crt::open(path, O_RDONLY | O_BINARY));
 }
 
 bool FileStream::create(const char* path) {
@@ -103,7 +94,10 @@ bool FileStream::create(const char* path) {
   }
   written = false;
   deleteOnClose = false;
-  const int opened = crt::open(path, O_RDWR | O_CREAT | O_TRUNC | O_BINARY, crt::kOwnerReadWrite);
+  return takeDescriptor(crt::open(path, O_RDWR | O_CREAT | O_TRUNC | O_BINARY, crt::kOwnerReadWrite));
+}
+
+bool FileStream::takeDescriptor(int opened) {
   if (opened == -1) {
     lastError = sysErrorFromErrno(errno);
     return false;

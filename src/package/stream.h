@@ -52,6 +52,10 @@ class FileStream : public Stream {
   bool isOpened() const { return isOpen; }
 
  private:
+  // Takes over a descriptor just opened, or fails with errno's code when it is -1; measures the
+  // file and starts at its beginning.
+  bool takeDescriptor(int opened);
+
   bool isOpen = false;
   bool written = false;
   bool deleteOnClose = false;
