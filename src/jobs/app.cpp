@@ -49,8 +49,9 @@ uint32_t u3AppStart(bool verifyPass) {
     result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
     logPrintf("filCopyPath returing %d\n", asLogged(result));
     if (result == 0) {
-      std::string cmdLine = u3ProgramPath(suite::kInstaller) + suite::kForceInstallStorage + workFolder +
-                            suite::kCloseQuote + suite::kSaveLogOpen + gSettings.hostExecPath + suite::kAppStartLog;
+      std::string cmdLine =
+          u3ProgramPath(suite::kInstaller) + suite::kForceInstallStorage + workFolder + suite::kCloseQuote;
+      u3AppendSaveLog(cmdLine, suite::kAppStartLog);
       if (verifyPass) cmdLine += suite::kVerifyPkgs;
       logPrintf("Executing '%s'\n", cmdLine.c_str());
       sysRunAndWait(cmdLine, result);

@@ -7,17 +7,6 @@
 #include "package/backup.h"
 #include "package/unpack.h"
 
-namespace {
-
-// The installer's own log goes beside it: the host folder is appended as it stands, unjoined.
-void appendSaveLog(std::string& cmdLine, const char* logName) {
-  cmdLine += suite::kSaveLogOpen;
-  cmdLine += gSettings.hostExecPath;
-  cmdLine += logName;
-}
-
-}  // namespace
-
 uint32_t u3UnpackInstaller() {
   return static_cast<uint32_t>(u3UnVpuToHostExe(suite::kInstallerPackage, suite::kInstaller));
 }
@@ -42,7 +31,7 @@ uint32_t u3UpdatePkgs(bool verifyPass) {
     if (result != 0) return result;
   }
   std::string cmdLine = u3ProgramPath(suite::kInstaller) + suite::kDownloadPkgs;
-  appendSaveLog(cmdLine, suite::kPkgsLog);
+  u3AppendSaveLog(cmdLine, suite::kPkgsLog);
   if (verifyPass) cmdLine += suite::kVerifyPkgs;
   u3AppendSetupSwitches(cmdLine);
   sysRunAndWait(cmdLine, result);
@@ -59,7 +48,7 @@ uint32_t u3UpdateFiles() {
   uint32_t result = u3UnpackInstaller();
   if (result != 0) return result;
   std::string cmdLine = u3ProgramPath(suite::kInstaller) + suite::kRefresh;
-  appendSaveLog(cmdLine, suite::kFilesLog);
+  u3AppendSaveLog(cmdLine, suite::kFilesLog);
   u3AppendSetupSwitches(cmdLine);
   sysRunAndWait(cmdLine, result);
   return result;

@@ -40,6 +40,12 @@ void u3AppendSetupSwitches(std::string& cmdLine, const RunSettings& settings) {
   }
 }
 
+void u3AppendSaveLog(std::string& cmdLine, const char* logName, const RunSettings& settings) {
+  cmdLine += suite::kSaveLogOpen;
+  cmdLine += settings.hostExecPath;
+  cmdLine += logName;
+}
+
 std::string u3RunSetupTail(const char* cmdText) {
   std::string word;
   const char* next = cmdText;

@@ -51,6 +51,10 @@ std::string u3ProgramPath(const char* program, const RunSettings& settings = gSe
 // " /verysilent", then " /hwnd N" when a window number was given.
 void u3AppendSetupSwitches(std::string& cmdLine, const RunSettings& settings = gSettings);
 
+// Appends " /savelog \"<host folder><logName>": the installer's own log goes beside it, the host
+// folder appended as it stands, unjoined (logName starts with its backslash and ends the quote).
+void u3AppendSaveLog(std::string& cmdLine, const char* logName, const RunSettings& settings = gSettings);
+
 // What follows the first /runSetup switch word of the command-line text, as it stands (its
 // leading blank included); empty when nothing follows or no such word is there.
 std::string u3RunSetupTail(const char* cmdText);

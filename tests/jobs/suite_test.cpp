@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -54,6 +55,26 @@ TEST(SetupSwitches, AppendsAfterWhatIsThere) {
   std::string line = "D:\\HOST\\setup.exe /refresh";
   u3AppendSetupSwitches(line, settingsWith({false, true, false, -5}));
   EXPECT_EQ(line, "D:\\HOST\\setup.exe /refresh /silent /hwnd -5");
+}
+
+TEST(SaveLog, HostFolderGoesInAsItStandsBeforeTheLogName) {
+  const struct {
+    const char* host;
+    const char* logName;
+    const char* expected;
+  } cases[] = {
+      {"D:\\HOST", suite::kPkgsLog, "x /savelog \"D:\\HOST\\u3upd_pkgs.log\""},
+      // Unjoined: a host folder ending in a backslash keeps it, and the log name adds its own.
+      {"D:\\HOST\\", suite::kFilesLog, "x /savelog \"D:\\HOST\\\\u3upd_files.log\""},
+      {"", suite::kAppStartLog, "x /savelog \"\\u3upd_appStart.log\""},
+  };
+  for (const auto& c : cases) {
+    RunSettings settings{};
+    std::snprintf(settings.hostExecPath, sizeof settings.hostExecPath, "%s", c.host);
+    std::string line = "x";
+    u3AppendSaveLog(line, c.logName, settings);
+    EXPECT_EQ(line, c.expected) << c.host;
+  }
 }
 
 TEST(SetupResult, AcceptsExactlySixValues) {
