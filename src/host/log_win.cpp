@@ -1,12 +1,11 @@
 #include "host/log.h"
 
-#include <mbstring.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "host/path.h"
 #include "host/win.h"
 
 namespace {
@@ -24,9 +23,7 @@ bool logPathBesideExecutable(char (&path)[MAX_PATH]) {
   const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
   // A path that filled the buffer may have been cut short and carry no terminator.
   if (length == 0 || length >= sizeof path) return false;
-  // Read as ANSI multibyte text: the trail byte of a double-byte character may be 0x5C.
-  const unsigned char* separator = _mbsrchr(reinterpret_cast<const unsigned char*>(path), '\\');
-  const size_t folderLength = separator == nullptr ? 0 : static_cast<size_t>(separator - reinterpret_cast<const unsigned char*>(path)) + 1;
+  const size_t folderLength = filFolderLength(path);
   if (folderLength + sizeof kLogName > sizeof path) return false;
   std::memcpy(path + folderLength, kLogName, sizeof kLogName);
   return true;

@@ -1,8 +1,14 @@
-// Joining a folder and a name with at most one backslash between them.
+// Paths: joining a folder and a name, and finding where a path's folder part ends.
 #pragma once
+#include <cstddef>
 #include <string>
 
 // result = folder, a backslash unless one side already has it, then name. An empty folder
 // gives the name alone (empty when the name is absent); an absent (null) or empty name gives
 // the folder unchanged.
 void filJoinPath(std::string& result, const char* folder, const char* name);
+
+// The length of path's folder part: everything up to and including its last backslash, read
+// as ANSI multibyte text so that a trail byte of 0x5C does not count; 0 when there is none.
+// Windows only.
+std::size_t filFolderLength(const char* path);

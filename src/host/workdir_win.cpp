@@ -1,7 +1,5 @@
 #include "host/workdir.h"
 
-#include <mbstring.h>
-
 #include <cstring>
 
 #include "host/path.h"
@@ -37,13 +35,7 @@ bool exists(const char* path) {
 
 bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
-// Everything up to and including the last backslash, read as ANSI multibyte text so that a
-// trail byte of 0x5C does not count; empty when there is none.
-std::string folderPart(const std::string& path) {
-  const auto* text = reinterpret_cast<const unsigned char*>(path.c_str());
-  const unsigned char* separator = _mbsrchr(text, '\\');
-  return separator == nullptr ? std::string() : path.substr(0, static_cast<size_t>(separator - text) + 1);
-}
+std::string folderPart(const std::string& path) { return path.substr(0, filFolderLength(path.c_str())); }
 
 uint32_t deleteContents(const std::string& folder, const char* contentPattern, bool recurse) {
   std::string pattern;
