@@ -30,6 +30,7 @@ inline int32_t write(int fd, const void* buffer, uint32_t count) { return ::_wri
 inline long lseek(int fd, long offset, int origin) { return ::_lseek(fd, offset, origin); }
 inline void close(int fd) { ::_close(fd); }
 inline void unlink(const char* path) { ::_unlink(path); }
+inline int commit(int fd) { return ::_commit(fd); }
 #else
 constexpr int kOwnerReadWrite = S_IRUSR | S_IWUSR;
 inline int open(const char* path, int flags) { return ::open(path, flags); }
@@ -40,6 +41,7 @@ inline int32_t write(int fd, const void* buffer, uint32_t count) { return static
 inline long lseek(int fd, long offset, int origin) { return static_cast<long>(::lseek(fd, offset, origin)); }
 inline void close(int fd) { ::close(fd); }
 inline void unlink(const char* path) { ::unlink(path); }
+inline int commit(int fd) { return ::fsync(fd); }
 #endif
 }  // namespace crt
 
@@ -151,6 +153,18 @@ bool FileStream::write(const void* buffer, uint32_t count, int32_t* bytesWritten
   }
   position = static_cast<int32_t>(crt::lseek(fd, 0, SEEK_CUR));
   written = true;
+  return true;
+}
+
+bool FileStream::flush() {
+  if (!isOpen) {
+    lastError = kErrorInvalidHandle;
+    return false;
+  }
+  if (crt::commit(fd) == -1) {
+    lastError = sysErrorFromErrno(errno);
+    return false;
+  }
   return true;
 }
 

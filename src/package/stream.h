@@ -41,6 +41,8 @@ class FileStream : public Stream {
 
   bool read(void* buffer, uint32_t count, int32_t* bytesRead = nullptr) override;
   bool write(const void* buffer, uint32_t count, int32_t* bytesWritten = nullptr) override;
+  // Hands what was written to the disk itself, so that it outlasts a power cut.
+  bool flush();
   uint8_t* readAlloc(uint32_t count) override;
   void releaseBuffer(uint8_t* block) override;
   int32_t seek(int32_t offset, int origin) override;
