@@ -1,5 +1,6 @@
 #include "host/process.h"
 
+#include "host/files.h"
 #include "host/win.h"
 
 bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError) {
@@ -8,9 +9,12 @@ bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* star
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
-  if (!CreateProcessA(nullptr, cmdLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED | NORMAL_PRIORITY_CLASS,
-                      nullptr, nullptr, &startup, &info)) {
+  unsigned attempt = 0;
+  while (!CreateProcessA(nullptr, cmdLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED | NORMAL_PRIORITY_CLASS,
+                         nullptr, nullptr, &startup, &info)) {
     const DWORD error = GetLastError();
+    // A program just unpacked may still be held by a scanner for a moment.
+    if (error == ERROR_SHARING_VIOLATION && sysRetryBusy(error, nullptr, attempt)) continue;
     if (startError != nullptr) *startError = error;
     return false;
   }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "host/files.h"
 #include "host/path.h"
 #include "host/win.h"
 
@@ -51,10 +52,9 @@ uint32_t deleteContents(const std::string& folder, const char* contentPattern, b
     if (recurse && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       const uint32_t nested = filDeletePath(path.c_str(), contentPattern, true);
       if (nested != 0) result = nested;
-    } else if (!DeleteFileA(path.c_str())) {
+    } else if (const uint32_t error = filDeleteFile(path.c_str())) {
       // Also what leaves a sub-folder in place when not recursing.
-      const DWORD error = GetLastError();
-      if (error != 0) result = error;
+      result = error;
     }
   } while (FindNextFileA(search.get(), &entry));
   return result;
@@ -137,7 +137,7 @@ uint32_t filCopyPath(const char* source, const char* destination) {
     filJoinPath(from, source, entry.cFileName);
     filJoinPath(to, destination, entry.cFileName);
     // A file that cannot be copied is left out; the installer gets the others.
-    CopyFileA(from.c_str(), to.c_str(), FALSE);
+    filCopyFile(from.c_str(), to.c_str());
   } while (FindNextFileA(search.get(), &entry));
   return 0;
 }

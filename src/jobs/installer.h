@@ -2,8 +2,9 @@
 #pragma once
 #include <cstdint>
 
-// Writes setup.exe into the host folder from the newest installer package: 0, or 0xFFFFFFFF
-// when the package is missing or unreadable or setup.exe could not be replaced.
+// Writes setup.exe into the host folder from the newest installer package: 0 (also when the old
+// setup.exe had to stay), 0xFFFFFFFF when the package is missing or unreadable, or the Windows
+// error code of the write when no setup.exe could be put there.
 uint32_t u3UnpackInstaller();
 
 uint32_t u3CheckUpdate();

@@ -2,6 +2,9 @@
 #pragma once
 #include <cstdint>
 
+// Each copy goes to a temporary file, is flushed and then renamed over its target, so a run that
+// is stopped at any instant leaves every package and every ".bak" whole.
+
 // Copies each fixed package to its ".bak" beside it, replacing an older copy. Returns 0.
 uint32_t u3BackupVpuFiles();
 

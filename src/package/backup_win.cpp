@@ -1,11 +1,10 @@
-// Windows only: copies and deletions through CopyFileA and DeleteFileA.
 #include "package/backup.h"
 
 #include <string>
 
 #include "front/settings.h"
+#include "host/files.h"
 #include "host/path.h"
-#include "host/win.h"
 
 namespace {
 
@@ -29,8 +28,8 @@ std::string inAppData(const char* name) {
 
 uint32_t u3BackupVpuFiles() {
   for (const FixedPackage& fixed : kFixedPackages) {
-    // A missing package leaves an older backup of it as it was.
-    CopyFileA(inAppData(fixed.package).c_str(), inAppData(fixed.backup).c_str(), FALSE);
+    // A missing package, or a copy that stops part-way, leaves an older backup as it was.
+    filReplaceWithCopy(inAppData(fixed.package), inAppData(fixed.backup));
   }
   return 0;
 }
@@ -39,7 +38,7 @@ uint32_t u3RestoreVpuFiles() {
   for (const FixedPackage& fixed : kFixedPackages) {
     const std::string backup = inAppData(fixed.backup);
     // A package that cannot be replaced (read-only, held open) keeps its backup for next time.
-    if (CopyFileA(backup.c_str(), inAppData(fixed.package).c_str(), FALSE)) DeleteFileA(backup.c_str());
+    if (filReplaceWithCopy(backup, inAppData(fixed.package)) == 0) filDeleteFile(backup.c_str());
   }
   return 0;
 }

@@ -8,6 +8,7 @@
 int32_t filFindNewestVpu(std::string& fileName, const char* folder, const char* packageName);
 
 // Unpacks the newest package of packageName from the app-data folder to exeName in the host
-// folder. 0 when the executable now holds the whole image; -1 when the package was missing or
-// unreadable, or the executable could not be replaced (the old one is then left as it was).
+// folder, through a flushed temporary file renamed over it. -1 when the package was missing or
+// unreadable. When it was read but the executable could not be replaced, the old one stays whole:
+// the result is then 0 if a file stands there, else the Windows error code of the failed step.
 int32_t u3UnVpuToHostExe(const char* packageName, const char* exeName);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "front/settings.h"
+#include "host/files.h"
 #include "host/path.h"
 #include "host/win.h"
 #include "package/reader.h"
@@ -42,14 +43,23 @@ int32_t filFindNewestVpu(std::string& fileName, const char* folder, const char* 
 
 namespace {
 
-// Writes the whole image to path; false when the file cannot be made or any byte is missing.
-bool writeImage(const char* path, const uint8_t* image, uint32_t length) {
+constexpr uint32_t kErrorDiskFull = 112;
+
+// Writes the whole image to path and flushes it: 0, or the Windows error code of the failed step.
+uint32_t writeImage(const char* path, const uint8_t* image, uint32_t length) {
   FileStream out;
-  if (!out.create(path)) return false;
+  if (!out.create(path)) return out.getLastError();
   int32_t written = 0;
-  const bool complete = out.write(image, length, &written) && static_cast<uint32_t>(written) == length;
-  out.close();
-  return complete;
+  if (!out.write(image, length, &written)) return out.getLastError();
+  // A write that stops short without an error is a disk that filled up.
+  if (static_cast<uint32_t>(written) != length) return kErrorDiskFull;
+  if (!out.flush()) return out.getLastError();
+  return 0;
+}
+
+bool isFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace
@@ -66,13 +76,10 @@ int32_t u3UnVpuToHostExe(const char* packageName, const char* exeName) {
   uint32_t length = 0;
   if (!pkgReadFile(source.c_str(), image, length)) return -1;
 
-  // The image goes to a file of this run's own first and replaces the executable only when it
-  // is whole, so a full disk or a locked executable never leaves a broken program behind.
-  const std::string temporary = target + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
-  if (!writeImage(temporary.c_str(), image.get(), length) ||
-      !MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    DeleteFileA(temporary.c_str());
-    return -1;
-  }
-  return 0;
+  const uint32_t error =
+      filReplaceFile(target, [&](const char* temporary) { return writeImage(temporary, image.get(), length); });
+  // The old executable stays whole, and the caller starts it: a launcher that is running cannot
+  // be replaced, yet must still be started. Without one there is nothing to start.
+  if (error == 0 || isFile(target)) return 0;
+  return static_cast<int32_t>(error);
 }

@@ -1,15 +1,31 @@
 // In-process: the two fixed packages copied to ".bak" and put back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "front/settings.h"
+#include "hook.h"
+#include "host/files.h"
 #include "host/win.h"
 #include "package/backup.h"
 #include "sandbox.h"
 
 namespace {
+
+using CopyHook = Hook<LowLevelCopy, &gFileCopy>;
+
+// A copy that stops after this many bytes, as one does when the drive is pulled or fills up.
+std::size_t copyLimit = 0;
+bool copyStopsShort(const char* from, const char* to) {
+  Bytes content = readBytes(from);
+  content.resize(std::min(content.size(), copyLimit));
+  writeBytes(to, content);
+  SetLastError(ERROR_DISK_FULL);
+  return false;
+}
 
 class Backup : public ::testing::Test {
  protected:
@@ -116,6 +132,27 @@ TEST_F(Backup, AReadOnlyPackageKeepsItsContentAndItsBackup) {
   EXPECT_EQ(state(), "prod 2 | prod 1 | fern 1 | (none)");
   EXPECT_EQ(u3RestoreVpuFiles(), 0u);
   EXPECT_EQ(state(), "prod 1 | (none) | fern 1 | (none)");
+}
+
+TEST_F(Backup, ACopyThatStopsPartWayLeavesEveryFileAsItWas) {
+  const std::string prod(4000, 'p');
+  const std::string fern(3000, 'f');
+  for (const std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{1500}, std::size_t{2999}}) {
+    SCOPED_TRACE(limit);
+    put("prod-ko_u3.vpu", prod);
+    put("prod-ko_u3.bak", "prod backed up before");
+    put("silverfern.vpu", fern);
+    put("silverfern.bak", "fern backed up before");
+    const std::string before = state();
+    const CopyHook hook(copyStopsShort);
+    copyLimit = limit;
+    EXPECT_EQ(u3BackupVpuFiles(), 0u);
+    EXPECT_EQ(state(), before);
+    EXPECT_EQ(u3RestoreVpuFiles(), 0u);
+    EXPECT_EQ(state(), before);
+    EXPECT_EQ(folderListing(drive),
+              (std::vector<std::string>{"prod-ko_u3.bak", "prod-ko_u3.vpu", "silverfern.bak", "silverfern.vpu"}));
+  }
 }
 
 TEST_F(Backup, WithoutAnyFilesNothingHappens) {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "../support/temp_folder.h"
-#include "../support/write_hook.h"
+#include "../support/hook.h"
 #include "pack.h"
 #include "package/stream.h"
 

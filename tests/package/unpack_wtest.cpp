@@ -11,7 +11,7 @@
 #include "host/win.h"
 #include "package/unpack.h"
 #include "sandbox.h"
-#include "write_hook.h"
+#include "hook.h"
 
 namespace {
 
@@ -24,6 +24,9 @@ Bytes image(const std::string& tag, std::size_t length = 3000) {
   for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(tag[i % tag.size()] + i / 97);
   return bytes;
 }
+
+constexpr int32_t kFileNotFound = 2;
+constexpr int32_t kDiskFull = 112;
 
 int32_t diskFull(int, const void*, uint32_t) {
   errno = ENOSPC;
@@ -44,7 +47,6 @@ class Unpack : public ::testing::Test {
   void package(const std::string& name, const Bytes& content) { writeBytes(joinPath(drive, name), vpuPack(content)); }
   void touch(const std::string& name) { writeText(joinPath(drive, name), "x"); }
   std::string setupExe() const { return joinPath(host, "setup.exe"); }
-  std::string ownTemporary() const { return setupExe() + "." + std::to_string(GetCurrentProcessId()) + ".tmp"; }
 
   RunSettings saved;
   Sandbox box;
@@ -189,6 +191,8 @@ TEST_F(Unpack, NoPackageOrAnUnreadableNewestOneLeavesTheExecutableAlone) {
   }
 }
 
+// The old executable stays whole and is what the caller starts; with none there, the failed
+// step's error code says that nothing can be started.
 TEST_F(Unpack, AFailedWriteKeepsTheOldExecutableAndLeavesNoTemporaryFile) {
   package("setup_ko_u3-1.vpu", image("new"));
   const struct {
@@ -199,18 +203,18 @@ TEST_F(Unpack, AFailedWriteKeepsTheOldExecutableAndLeavesNoTemporaryFile) {
     writeBytes(setupExe(), image("old", 5000));
     {
       WriteHook hook(row.write);
-      EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1) << row.what;
+      EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), 0) << row.what;
     }
     EXPECT_EQ(readBytes(setupExe()), image("old", 5000)) << row.what;
     EXPECT_EQ(folderListing(host), std::vector<std::string>{"setup.exe"}) << row.what;
+
+    DeleteFileA(setupExe().c_str());
+    {
+      WriteHook hook(row.write);
+      EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), kDiskFull) << row.what;
+    }
+    EXPECT_TRUE(folderListing(host).empty()) << row.what;
   }
-  // Nothing written yet either: a failed write never leaves a half executable behind.
-  DeleteFileA(setupExe().c_str());
-  {
-    WriteHook hook(halfWritten);
-    EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1);
-  }
-  EXPECT_TRUE(folderListing(host).empty());
 }
 
 TEST_F(Unpack, AnExecutableThatCannotBeReplacedStaysAsItWas) {
@@ -220,40 +224,63 @@ TEST_F(Unpack, AnExecutableThatCannotBeReplacedStaysAsItWas) {
     // A running program holds its file without letting it be replaced.
     FileHandle held(CreateFileA(setupExe().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
-    EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1);
+    EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), 0);
   }
   EXPECT_EQ(readBytes(setupExe()), image("old"));
   EXPECT_EQ(folderListing(host), std::vector<std::string>{"setup.exe"});
 
+  // A folder is nothing to start.
   box.folder("host\\KoU3Launcher.exe");
   package("kou3lnch-1.vpu", image("launcher"));
-  EXPECT_EQ(u3UnVpuToHostExe("kou3lnch", "KoU3Launcher.exe"), -1);
+  const int32_t result = u3UnVpuToHostExe("kou3lnch", "KoU3Launcher.exe");
+  EXPECT_NE(result, 0);
+  EXPECT_NE(result, -1);
   EXPECT_TRUE(folderExists(joinPath(host, "KoU3Launcher.exe")));
+  EXPECT_EQ(folderListing(host), (std::vector<std::string>{"KoU3Launcher.exe\\", "setup.exe"}));
 }
 
-TEST_F(Unpack, TheTemporaryFileIsThisRunsOwn) {
+// Leftovers of runs that were stopped go before a write; only files of the exact pattern whose
+// run is over, and that nobody holds, are deleted.
+TEST_F(Unpack, LeftoverTemporaryFilesOfEndedRunsAreDeleted) {
   package("setup_ko_u3-1.vpu", image("new"));
   writeBytes(setupExe(), image("old"));
-  // Another run's file is no concern of this one.
-  const std::string other = setupExe() + "." + std::to_string(GetCurrentProcessId() + 4) + ".tmp";
-  writeText(other, "another run");
-  // This run's own name taken by a folder: the image cannot be written at all.
-  box.folder("host\\" + ownTemporary().substr(host.size() + 1));
-  EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1);
-  EXPECT_EQ(readBytes(setupExe()), image("old"));
-  EXPECT_EQ(readText(other), "another run");
+  // A run that is still going, by its process id.
+  PROCESS_INFORMATION live{};
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  std::string line = "\"" + joinPath(binFolder(), "suite_double.exe") + "\"";
+  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                             &startup, &live));
+  const KernelHandle process(live.hProcess);
+  const KernelHandle thread(live.hThread);
+  const std::string ofEndedRuns[] = {"setup.exe.kou3upd-1.tmp", "setup.exe.kou3upd-4000000000.tmp",
+                                     "setup.exe.kou3upd-" + std::to_string(GetCurrentProcessId()) + ".tmp"};
+  const std::string kept[] = {"setup.exe.kou3upd-" + std::to_string(live.dwProcessId) + ".tmp",
+                              "setup.exe.kou3upd-5.tmp.bak", "setup.exe.kou3upd-.tmp", "setup.exe.kou3upd-5x.tmp",
+                              "setup.exe.1234.tmp", "KoU3Launcher.exe.kou3upd-5.tmp", "setup.exe.kou3upd-9.tmp"};
+  for (const std::string& name : ofEndedRuns) writeText(joinPath(host, name), "left");
+  for (const std::string& name : kept) writeText(joinPath(host, name), "kept");
+  makeReadOnly(joinPath(host, ofEndedRuns[0]));
+  box.folder("host\\setup.exe.kou3upd-10.tmp");
+  // Still held by a run that is writing it.
+  const FileHandle held(
+      CreateFileA(joinPath(host, "setup.exe.kou3upd-9.tmp").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
 
-  removeTree(ownTemporary());
   EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), 0);
+  TerminateProcess(process.get(), 0);
   EXPECT_EQ(readBytes(setupExe()), image("new"));
-  EXPECT_EQ(readText(other), "another run");
-  EXPECT_FALSE(fileExists(ownTemporary()));
+  std::vector<std::string> expected(std::begin(kept), std::end(kept));
+  expected.push_back("setup.exe");
+  expected.push_back("setup.exe.kou3upd-10.tmp\\");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(folderListing(host), expected);
 }
 
-TEST_F(Unpack, AMissingHostFolderGivesMinusOne) {
+TEST_F(Unpack, AMissingHostFolderGivesTheWriteError) {
   package("setup_ko_u3-1.vpu", image("new"));
   setFolder(gSettings.hostExecPath, joinPath(host, "missing"));
-  EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1);
+  EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), kFileNotFound);
   EXPECT_FALSE(folderExists(joinPath(host, "missing")));
 }
 

@@ -1,23 +1,27 @@
-// Swaps FileStream's low-level write for the length of a test, to make writes fail or stop short.
+// Swaps a low-level call that the program reaches through a pointer for the length of a test, to
+// make a write or a copy fail or stop short.
 #pragma once
 #include "package/stream.h"
 
-class WriteHook {
+template <class Call, Call* slot>
+class Hook {
  public:
-  explicit WriteHook(LowLevelWrite replacement) : saved_(gFileStreamWrite) {
+  explicit Hook(Call replacement) : saved_(*slot) {
     original() = saved_;
-    gFileStreamWrite = replacement;
+    *slot = replacement;
   }
-  ~WriteHook() { gFileStreamWrite = saved_; }
-  WriteHook(const WriteHook&) = delete;
-  WriteHook& operator=(const WriteHook&) = delete;
+  ~Hook() { *slot = saved_; }
+  Hook(const Hook&) = delete;
+  Hook& operator=(const Hook&) = delete;
 
-  // The write that was in place before, for replacements that write part of the bytes.
-  static LowLevelWrite& original() {
-    static LowLevelWrite write = gFileStreamWrite;
-    return write;
+  // The call that was in place before, for replacements that do part of the work.
+  static Call& original() {
+    static Call call = *slot;
+    return call;
   }
 
  private:
-  LowLevelWrite saved_;
+  Call saved_;
 };
+
+using WriteHook = Hook<LowLevelWrite, &gFileStreamWrite>;

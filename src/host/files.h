@@ -1,0 +1,40 @@
+// File operations that wait out brief locks, and the one way a file that must survive a crash is
+// written: to a temporary file beside it, flushed, then renamed over it.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Scanners open a freshly written file for a moment, often without sharing. Says whether an
+// operation on path that failed with error is worth another try, after pausing a little longer
+// each time (about 2 s in all per operation). Only sharing, lock and access-denied errors are;
+// access denied on a read-only path is not, since that mark does not go away by itself.
+bool sysRetryBusy(uint32_t error, const char* path, unsigned& attempt);
+
+// Copies from to "to", replacing it; the copy keeps the source's attributes and times. Tests
+// point it elsewhere to make a copy stop part-way, as a pulled drive or a full disk would.
+using LowLevelCopy = bool (*)(const char* from, const char* to);
+extern LowLevelCopy gFileCopy;
+
+// Each returns 0, or the Windows error code of the last try.
+uint32_t filCopyFile(const char* from, const char* to);
+uint32_t filDeleteFile(const char* path);
+
+// A temporary name of this run's own beside target ("<target>.kou3upd-<process id>.tmp"). Files
+// of that pattern left there by runs that no longer run are deleted first; nothing else is.
+std::string filFreshTemporary(const std::string& target);
+
+// Ends a replacement: when fillError is 0, renames temporary over target with write-through;
+// otherwise, or when the rename fails, deletes temporary and leaves target as it was.
+// Returns 0 or the Windows error code of the step that failed.
+uint32_t filPutInPlace(const std::string& temporary, const std::string& target, uint32_t fillError);
+
+// Replaces target by what fill writes into the temporary file whose path it is given. fill
+// returns 0 once every byte is written and flushed, or the Windows error code of its failure.
+template <class Fill>
+uint32_t filReplaceFile(const std::string& target, Fill fill) {
+  const std::string temporary = filFreshTemporary(target);
+  return filPutInPlace(temporary, target, fill(temporary.c_str()));
+}
+
+// Replaces target by a flushed copy of source.
+uint32_t filReplaceWithCopy(const std::string& source, const std::string& target);

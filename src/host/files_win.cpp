@@ -1,0 +1,152 @@
+#include "host/files.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "host/path.h"
+#include "host/win.h"
+
+namespace {
+
+// Pauses of 10, 20, 40, 80 and 160 ms, then 250 ms each, while the waiting stays within 2 s.
+constexpr unsigned kDoublingPauses = 5;
+constexpr DWORD kLongPauseMs = 250;
+constexpr DWORD kWaitBudgetMs = 2000;
+
+constexpr char kTemporaryMark[] = ".kou3upd-";
+constexpr char kTemporaryEnd[] = ".tmp";
+
+DWORD pauseBefore(unsigned attempt) { return attempt < kDoublingPauses ? 10u << attempt : kLongPauseMs; }
+
+DWORD waitedBefore(unsigned attempt) {
+  DWORD waited = 0;
+  for (unsigned i = 0; i < attempt; ++i) waited += pauseBefore(i);
+  return waited;
+}
+
+uint32_t lastError() {
+  const DWORD error = GetLastError();
+  return error != 0 ? error : ERROR_GEN_FAILURE;
+}
+
+// Runs op (a call that reports failure through GetLastError) until it succeeds or is not worth
+// another try; 0 or the last try's error.
+template <class Op>
+uint32_t retried(const char* path, Op op) {
+  unsigned attempt = 0;
+  for (;;) {
+    if (op()) return 0;
+    const uint32_t error = lastError();
+    if (!sysRetryBusy(error, path, attempt)) return error;
+  }
+}
+
+bool copyFile(const char* from, const char* to) { return CopyFileA(from, to, FALSE) != FALSE; }
+
+// True when name is prefix followed by a decimal process id and ".tmp", and nothing else.
+bool isTemporaryName(const char* name, const std::string& prefix, DWORD& processId) {
+  if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) return false;
+  const char* digits = name + prefix.size();
+  char* end = nullptr;
+  const unsigned long id = std::strtoul(digits, &end, 10);
+  if (end == digits || *digits < '0' || *digits > '9' || std::strcmp(end, kTemporaryEnd) != 0) return false;
+  processId = static_cast<DWORD>(id);
+  return true;
+}
+
+// Another run still writing holds its file open; once it is closed and not yet renamed, only the
+// process tells that it still belongs to someone. A process id taken over by another program
+// keeps the file until a later run.
+bool isRunning(DWORD processId) {
+  if (processId == GetCurrentProcessId()) return false;
+  const KernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+  return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// Our own temporary file: a copy may carry the source's read-only mark, which would refuse it.
+void deleteOwnFile(const std::string& path) {
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  filDeleteFile(path.c_str());
+}
+
+uint32_t flushFile(const char* path) {
+  return retried(path, [path] {
+    const FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file && FlushFileBuffers(file.get());
+  });
+}
+
+uint32_t copyFlushed(const char* from, const char* to) {
+  if (const uint32_t error = filCopyFile(from, to)) return error;
+  // A handle that flushes needs write access, which a copied read-only mark refuses.
+  const DWORD attributes = GetFileAttributesA(to);
+  const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  if (readOnly) SetFileAttributesA(to, attributes & ~FILE_ATTRIBUTE_READONLY);
+  const uint32_t error = flushFile(to);
+  if (readOnly) SetFileAttributesA(to, attributes);
+  return error;
+}
+
+}  // namespace
+
+LowLevelCopy gFileCopy = copyFile;
+
+bool sysRetryBusy(uint32_t error, const char* path, unsigned& attempt) {
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
+  if (error == ERROR_ACCESS_DENIED && path != nullptr) {
+    // A read-only file or a folder refuses for good, not for a moment.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+      return false;
+    }
+  }
+  const DWORD pause = pauseBefore(attempt);
+  if (waitedBefore(attempt) + pause > kWaitBudgetMs) return false;
+  Sleep(pause);
+  ++attempt;
+  return true;
+}
+
+uint32_t filCopyFile(const char* from, const char* to) {
+  return retried(to, [from, to] { return gFileCopy(from, to); });
+}
+
+uint32_t filDeleteFile(const char* path) {
+  return retried(path, [path] { return DeleteFileA(path) != FALSE; });
+}
+
+std::string filFreshTemporary(const std::string& target) {
+  const std::string prefix = target + kTemporaryMark;
+  const std::string folder = target.substr(0, filFolderLength(target.c_str()));
+  const std::string namePrefix = prefix.substr(folder.size());
+  WIN32_FIND_DATAA entry;
+  const FindHandle search(FindFirstFileA((prefix + "*" + kTemporaryEnd).c_str(), &entry));
+  if (search) {
+    do {
+      DWORD processId = 0;
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTemporaryName(entry.cFileName, namePrefix, processId) &&
+          !isRunning(processId)) {
+        // Not retried: a leftover that is held belongs to a run that is still going.
+        const std::string leftover = folder + entry.cFileName;
+        SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(leftover.c_str());
+      }
+    } while (FindNextFileA(search.get(), &entry));
+  }
+  return prefix + std::to_string(GetCurrentProcessId()) + kTemporaryEnd;
+}
+
+uint32_t filPutInPlace(const std::string& temporary, const std::string& target, uint32_t fillError) {
+  uint32_t error = fillError;
+  if (error == 0) {
+    error = retried(target.c_str(), [&] {
+      return MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    });
+  }
+  if (error != 0) deleteOwnFile(temporary);
+  return error;
+}
+
+uint32_t filReplaceWithCopy(const std::string& source, const std::string& target) {
+  return filReplaceFile(target, [&](const char* temporary) { return copyFlushed(source.c_str(), temporary); });
+}
