@@ -12,6 +12,9 @@ uint32_t u3UnpackInstaller() {
 }
 
 uint32_t u3CheckUpdate() {
+  // A backup left by a run that was stopped holds the packages as they were before its installer
+  // touched them: put it back before a new backup could take the touched ones instead.
+  u3RestoreVpuFiles();
   uint32_t result = u3UnpackInstaller();
   // The installer's update check may rewrite the fixed packages; they are put back afterwards.
   u3BackupVpuFiles();

@@ -133,14 +133,17 @@ TEST_F(InstallerJobs, CheckUpdatePutsTheFixedPackagesBack) {
   expectFixedPackagesAsPlaced();
 }
 
-TEST_F(InstallerJobs, CheckUpdateWithoutInstallerStartsNothingAndKeepsThePackages) {
+TEST_F(InstallerJobs, CheckUpdateWithoutInstallerStartsNothingAndPutsBackALeftoverBackup) {
   placeFixedPackages();
-  // A backup left from an earlier run: only a fresh backup keeps it from being restored.
-  writeText(joinPath(drive, "prod-ko_u3.bak"), "stale backup");
+  // Left by a run stopped while its installer ran: the package it holds is the one to keep,
+  // never to be replaced by a fresh backup of what that installer left.
+  writeBytes(joinPath(drive, "prod-ko_u3.bak"), kSilverfernPackage);
   EXPECT_EQ(run("/checkUpdate"), 0xFFFFFFFFu);
   EXPECT_TRUE(journal().empty());
   EXPECT_FALSE(fileExists(joinPath(host, "setup.exe")));
-  expectFixedPackagesAsPlaced();
+  EXPECT_EQ(readBytes(joinPath(drive, "prod-ko_u3.vpu")), kSilverfernPackage);
+  EXPECT_EQ(readBytes(joinPath(drive, "silverfern.vpu")), kSilverfernPackage);
+  EXPECT_EQ(folderListing(drive), (std::vector<std::string>{"prod-ko_u3.vpu", "silverfern.vpu"}));
 }
 
 TEST_F(InstallerJobs, EveryJobWithoutInstallerPackageFailsWithoutStarting) {
