@@ -167,13 +167,21 @@ TEST_F(FileFaults, ABackupThatCannotBePutBackIsKept) {
   EXPECT_EQ(journal(), std::vector<std::string>(4, launcherLine));
 }
 
+// A read-only mark does not go away, so it is not waited for: the job takes no longer than with
+// a writable file.
 TEST_F(FileFaults, AReadOnlyFileInTheWorkFolderStaysWithTheFolder) {
   const std::string temp = box.folder("temp");
   const std::string work = joinPath(temp, "kou3_ins");
   packDouble(kPackage);
+  writeText(onDrive("notes.txt"), "writable on the drive");
+  script("setup.exe", {"0", "0 list-storage", "0 list-storage"});
+  ULONGLONG started = GetTickCount64();
+  EXPECT_EQ(run("/appStart", {{"TEMP", box.folder("temp-writable")}}), 0u);
+  const ULONGLONG writableMs = GetTickCount64() - started;
+  forgetJournal();
+
   writeText(onDrive("notes.txt"), "read-only on the drive");
   makeReadOnly(onDrive("notes.txt"));
-  script("setup.exe", {"0 list-storage", "0 list-storage"});
   const std::vector<std::string> drivePackages = folderListing(drive);
   const std::vector<std::string> runJournal = {
       "setup.exe|" + hostShort() + "\\setup.exe /forceinstall /sfx /sfxstorage \"" + work + "\" /savelog \"" +
@@ -183,7 +191,9 @@ TEST_F(FileFaults, AReadOnlyFileInTheWorkFolderStaysWithTheFolder) {
   std::vector<std::string> expectedJournal;
   for (int pass = 1; pass <= 2; ++pass) {
     SCOPED_TRACE("run " + std::to_string(pass));
+    started = GetTickCount64();
     EXPECT_EQ(run("/appStart", {{"TEMP", temp}}), 0u);
+    EXPECT_LT(GetTickCount64() - started, writableMs + 1000);
     expectedJournal.insert(expectedJournal.end(), runJournal.begin(), runJournal.end());
     EXPECT_EQ(journal(), expectedJournal);
     // The copy keeps the read-only mark, so it cannot be deleted and its folder cannot go.
@@ -223,6 +233,98 @@ TEST_F(FileFaults, AFullHostFolderKeepsTheOldSetupExe) {
   EXPECT_EQ(run("/extractSetup"), 0u);
   EXPECT_EQ(readBytes(setupExe()), fits);
   DeleteFileA(setupExe().c_str());
+}
+
+// Any instant of a job may be its last: killed, drive pulled, power cut. Each row kills a run once
+// the temporary file of one of its copies or writes holds a share of its bytes. Then every file
+// must be whole, and after the next job that puts back backups and the same job again, each
+// package is the one the job meant to keep and no temporary file is left.
+TEST_F(FileFaults, ARunKilledMidCopyOrWriteLeavesEveryFileWhole) {
+  enum class Stage { Backup, JobRestore, LeftoverRestore, Unpack };
+  constexpr std::size_t kLarge = 64 << 20;
+  const Bytes prod = largeImage(1, kLarge);
+  const Bytes prodBefore = largeImage(2, kLarge / 2);
+  const std::string touched = "rewritten by the installer";
+  const Bytes prodTouched(touched.begin(), touched.end());
+  const Bytes fern = sampleImage(3, 5000);
+  const Bytes oldSetup = sampleImage(4, 4000);
+  const Bytes newSetup = largeImage(5, kLarge);
+  const Bytes newSetupPackage = vpuPack(newSetup);
+  const Bytes installerPackage = vpuPack(doubleImage());
+
+  const auto prepare = [&](Stage stage) {
+    for (const std::string& name : folderListing(drive)) DeleteFileA(onDrive(name).c_str());
+    writeBytes(onDrive("prod-ko_u3.vpu"), stage == Stage::LeftoverRestore ? prodBefore : prod);
+    writeBytes(onDrive("silverfern.vpu"), stage == Stage::LeftoverRestore ? sampleImage(6, 700) : fern);
+    if (stage == Stage::LeftoverRestore) {
+      writeBytes(onDrive("prod-ko_u3.bak"), prod);
+      writeBytes(onDrive("silverfern.bak"), fern);
+    }
+    writeBytes(onDrive(kPackage), stage == Stage::Unpack ? newSetupPackage : installerPackage);
+    writeBytes(setupExe(), oldSetup);
+    script("setup.exe", {"0 touch-packages", "0 touch-packages"});
+  };
+  const struct {
+    Stage stage;
+    const char* job;
+    std::string watched;  // the file whose temporary copy is watched
+  } stages[] = {
+      {Stage::Backup, "/checkUpdate", onDrive("prod-ko_u3.bak")},
+      {Stage::JobRestore, "/checkUpdate", onDrive("prod-ko_u3.vpu")},
+      {Stage::LeftoverRestore, "/hostConfigure", onDrive("prod-ko_u3.vpu")},
+      {Stage::Unpack, "/extractSetup", setupExe()},
+  };
+  const auto temporaries = [this] {
+    std::vector<std::string> found;
+    for (const std::string& folder : {drive, host}) {
+      for (const std::string& name : folderListing(folder)) {
+        if (name.find(".kou3upd-") != std::string::npos) found.push_back(name);
+      }
+    }
+    return found;
+  };
+
+  for (const auto& row : stages) {
+    for (const double share : {0.1, 0.4, 0.7}) {
+      SCOPED_TRACE(std::string(row.job) + " watching " + row.watched + " at " + std::to_string(share));
+      prepare(row.stage);
+      const Started started = start(row.job);
+      ASSERT_TRUE(started.process);
+      const std::string temporary = row.watched + ".kou3upd-" + std::to_string(started.id) + ".tmp";
+      bool killedMidway = false;
+      while (WaitForSingleObject(started.process.get(), 0) == WAIT_TIMEOUT) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExA(temporary.c_str(), GetFileExInfoStandard, &data) &&
+            data.nFileSizeLow >= static_cast<DWORD>(share * kLarge)) {
+          TerminateProcess(started.process.get(), 1);
+          killedMidway = data.nFileSizeLow < kLarge;
+          break;
+        }
+      }
+      WaitForSingleObject(started.process.get(), INFINITE);
+      ASSERT_TRUE(killedMidway) << "the run was not stopped part-way through its copy";
+
+      // Whole files only, whichever they are.
+      const Bytes prodNow = readBytes(onDrive("prod-ko_u3.vpu"));
+      EXPECT_TRUE(prodNow == prod || prodNow == prodBefore || prodNow == prodTouched);
+      if (fileExists(onDrive("prod-ko_u3.bak"))) EXPECT_TRUE(readBytes(onDrive("prod-ko_u3.bak")) == prod);
+      if (fileExists(onDrive("silverfern.bak"))) EXPECT_TRUE(readBytes(onDrive("silverfern.bak")) == fern);
+      const Bytes setupNow = readBytes(setupExe());
+      EXPECT_TRUE(setupNow == oldSetup || setupNow == newSetup || setupNow == doubleImage());
+
+      if (row.stage != Stage::Unpack) run("/hostConfigure");
+      run(row.job);
+      if (row.stage == Stage::Unpack) {
+        EXPECT_TRUE(readBytes(setupExe()) == newSetup);
+      } else {
+        EXPECT_TRUE(readBytes(onDrive("prod-ko_u3.vpu")) == prod);
+        EXPECT_EQ(readBytes(onDrive("silverfern.vpu")), fern);
+        EXPECT_FALSE(fileExists(onDrive("prod-ko_u3.bak")));
+        EXPECT_FALSE(fileExists(onDrive("silverfern.bak")));
+      }
+      EXPECT_EQ(temporaries(), std::vector<std::string>());
+    }
+  }
 }
 
 using Concurrency = E2E;

@@ -24,3 +24,11 @@ inline Bytes sampleImage(uint32_t seed, std::size_t length) {
 inline void putUInt32LE(Bytes& package, std::size_t at, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) package[at++] = static_cast<uint8_t>(value >> shift);
 }
+
+// A large image that packs fast: one byte repeated, with a counter every 4 KiB so that no two
+// stretches of it are alike.
+inline Bytes largeImage(uint8_t seed, std::size_t length) {
+  Bytes image(length, seed);
+  for (std::size_t i = 0; i < length; i += 4096) image[i] = static_cast<uint8_t>(i >> 12);
+  return image;
+}

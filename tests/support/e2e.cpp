@@ -138,6 +138,17 @@ uint32_t E2E::run(const std::string& tail, const EnvChanges& env, MemoryPeak* pe
   return runLine(lineWith(tail), env, peak);
 }
 
+Started E2E::start(const std::string& tail, const EnvChanges& env) {
+  Started started;
+  PROCESS_INFORMATION info{};
+  if (startProcess(lineWith(tail), withFolders(env), cwd, 0, info)) {
+    started.process.reset(info.hProcess);
+    started.id = info.dwProcessId;
+    CloseHandle(info.hThread);
+  }
+  return started;
+}
+
 uint32_t E2E::runLine(const std::string& commandLine, const EnvChanges& env, MemoryPeak* peak) {
   return runProcess(commandLine, withFolders(env), cwd, peak);
 }

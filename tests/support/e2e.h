@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/win.h"
 #include "sandbox.h"
 
 // Changes to the child's environment: a variable set to a value, or removed (nullopt).
@@ -31,6 +32,12 @@ uint32_t runProcess(const std::string& commandLine, const EnvChanges& env, const
 std::vector<uint32_t> runProcessesAtOnce(const std::vector<std::string>& commandLines,
                                          const std::vector<EnvChanges>& envs, const std::string& currentFolder);
 
+// A process started without waiting for it.
+struct Started {
+  KernelHandle process;
+  DWORD id = 0;
+};
+
 class E2E : public ::testing::Test {
  protected:
   E2E();
@@ -38,6 +45,8 @@ class E2E : public ::testing::Test {
   // Runs "<program folder>\kou3upd.exe" followed by a blank and tail (the tail alone is what the
   // program sees as its command-line text). Returns the full exit code.
   uint32_t run(const std::string& tail, const EnvChanges& env = {}, MemoryPeak* peak = nullptr);
+  // Starts kou3upd.exe with tail and returns at once; the process is not waited for.
+  Started start(const std::string& tail, const EnvChanges& env = {});
   // Runs exactly commandLine (its first word must name the program copy, kou3upd()).
   uint32_t runLine(const std::string& commandLine, const EnvChanges& env = {}, MemoryPeak* peak = nullptr);
   // Runs kou3upd.exe with tail once per entry of envs, all at the same time; the exit codes in order.
