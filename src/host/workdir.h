@@ -6,10 +6,14 @@
 // Chooses <temp folder>\<name> (TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP) and, when
 // create is true, makes sure it exists. 0 with the path, or a Windows error code with an empty
 // result; the result is never the bare temporary folder when a name is given.
+// A temporary folder named outside the ANSI code page is given in its short form; one with no
+// exact ANSI form counts as not set.
 uint32_t filCreateTempPath(std::string& result, const char* name, bool create);
 
-// The user's temporary folder as GetTempPathA gives it (normally with a trailing backslash).
-// 0, or the call's error code, or 206 when the folder does not fit 260 bytes; folder is then empty.
+// The user's temporary folder as GetTempPathW gives it (normally with a trailing backslash), in
+// its short form where its ANSI form is not exact. 0, or the call's error code, or 206 when the
+// folder does not fit 260 bytes, or 1113 (ERROR_NO_UNICODE_TRANSLATION) when it has no exact ANSI
+// form; folder is then empty.
 uint32_t filGetTempFolder(std::string& folder);
 
 // Copies every plain file directly inside source into destination (one level, overwriting).

@@ -1,7 +1,9 @@
 #include "host/workdir.h"
 
 #include <cstring>
+#include <optional>
 
+#include "host/ansi.h"
 #include "host/path.h"
 #include "host/win.h"
 
@@ -11,19 +13,43 @@ constexpr char kLastResortTemp[] = "C:\\TEMP";
 
 uint32_t nonZero(DWORD error, DWORD otherwise) { return error != 0 ? error : otherwise; }
 
-bool hasTerminator(const char (&buffer)[MAX_PATH]) { return std::memchr(buffer, '\0', sizeof buffer) != nullptr; }
-
 // A value too long for the buffer comes back as the size it would need, with nothing usable in
 // the buffer: that counts as not set, so that the next choice is tried.
-bool environmentValue(const char* name, char (&buffer)[MAX_PATH]) {
-  const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-  return length != 0 && length < sizeof buffer && hasTerminator(buffer);
+bool environmentValue(const wchar_t* name, wchar_t (&buffer)[MAX_PATH]) {
+  const DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH);
+  return length != 0 && length < MAX_PATH;
 }
 
-// The size returned on success counts the terminator, so anything above the buffer's size is
-// the size it would need.
-bool expandFits(DWORD returned, const char (&buffer)[MAX_PATH]) {
-  return returned != 0 && returned <= sizeof buffer && hasTerminator(buffer);
+// A temporary-folder value expanded (it may name variables, as in %USERPROFILE%\Temp) and brought
+// into ANSI. Read in UTF-16, so that a folder named outside the code page is found through its
+// short form. 0 with folder set; nullopt when the value has no exact ANSI form, which counts as
+// not set like a value too long; or the error of an expansion that failed or does not fit: without
+// it there is no folder to put the name in, and handing back the value alone would have the
+// callers fill and then empty the user's own temporary folder.
+std::optional<uint32_t> expandedFolder(const wchar_t* value, char (&folder)[MAX_PATH]) {
+  wchar_t expanded[MAX_PATH];
+  // The size returned on success counts the terminator.
+  const DWORD size = ExpandEnvironmentStringsW(value, expanded, MAX_PATH);
+  if (size == 0) return nonZero(GetLastError(), ERROR_BAD_ENVIRONMENT);
+  if (size > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  if (!sysAnsiPath(expanded, folder)) return std::nullopt;
+  return 0;
+}
+
+// The base of the work folder: TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP.
+uint32_t temporaryBase(char (&folder)[MAX_PATH]) {
+  wchar_t value[MAX_PATH];
+  for (const wchar_t* name : {L"TEMP", L"TMP"}) {
+    if (!environmentValue(name, value)) continue;
+    if (const std::optional<uint32_t> error = expandedFolder(value, folder)) return *error;
+  }
+  // Expands to C:\TEMP where SYSTEMDRIVE is "C:".
+  const DWORD size = ExpandEnvironmentStringsW(L"%SYSTEMDRIVE%\\TEMP", value, MAX_PATH);
+  if (size != 0 && size <= MAX_PATH) {
+    if (const std::optional<uint32_t> error = expandedFolder(value, folder)) return *error;
+  }
+  std::memcpy(folder, kLastResortTemp, sizeof kLastResortTemp);
+  return 0;
 }
 
 bool exists(const char* path) {
@@ -63,27 +89,11 @@ uint32_t deleteContents(const std::string& folder, const char* contentPattern, b
 }  // namespace
 
 uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
-  char base[MAX_PATH] = {};
-  if (!environmentValue("TEMP", base) && !environmentValue("TMP", base)) {
-    // Expands to C:\TEMP where SYSTEMDRIVE is "C:".
-    if (!expandFits(ExpandEnvironmentStringsA("%SYSTEMDRIVE%\\TEMP", base, sizeof base), base)) {
-      std::memcpy(base, kLastResortTemp, sizeof kLastResortTemp);
-    }
-  }
-
-  // The value may itself name variables (%USERPROFILE%\Temp). Without a full expansion there is
-  // no folder to put the name in, and handing back the base alone would have the callers fill
-  // and then empty the user's own temporary folder.
   char expanded[MAX_PATH];
-  const DWORD expandedSize = ExpandEnvironmentStringsA(base, expanded, sizeof expanded);
-  if (expandedSize == 0) {
-    const DWORD error = GetLastError();
+  const uint32_t baseError = temporaryBase(expanded);
+  if (baseError != 0) {
     result.clear();
-    return nonZero(error, ERROR_BAD_ENVIRONMENT);
-  }
-  if (!expandFits(expandedSize, expanded)) {
-    result.clear();
-    return ERROR_FILENAME_EXCED_RANGE;
+    return baseError;
   }
 
   if (!exists(expanded)) {
@@ -108,19 +118,24 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
 }
 
 uint32_t filGetTempFolder(std::string& folder) {
-  char path[MAX_PATH];
-  const DWORD length = GetTempPathA(sizeof path, path);
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetTempPathW(MAX_PATH, path);
   if (length == 0) {
     const DWORD error = GetLastError();
     folder.clear();
     return nonZero(error, ERROR_BAD_ENVIRONMENT);
   }
   // Too small a buffer gives the size it would need, terminator included.
-  if (length >= sizeof path) {
+  if (length >= MAX_PATH) {
     folder.clear();
     return ERROR_FILENAME_EXCED_RANGE;
   }
-  folder.assign(path, length);
+  char ansi[MAX_PATH];
+  if (!sysAnsiPath(path, ansi)) {
+    folder.clear();
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  folder = ansi;
   return 0;
 }
 

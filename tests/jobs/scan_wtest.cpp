@@ -110,6 +110,14 @@ TEST_F(WorkFolderBase, ReferencesInTempAreExpanded) {
             Lines{installerLine(joinPath(deeper, "kou3_ins"))});
 }
 
+TEST_F(WorkFolderBase, TempNamedOutsideTheCodePageIsTakenInItsShortForm) {
+  const std::wstring named = box.folder(std::wstring(L"\x0432\x0440\x0435\x043C\x044F"));  // "время"
+  const std::string shortForm = shortPath(named);
+  ASSERT_FALSE(shortForm.empty());
+  EXPECT_EQ(scanCommandLines({{"TEMP", named}}), Lines{installerLine(joinPath(shortForm, "kou3_ins"))});
+  EXPECT_TRUE(folderListing(shortForm).empty());
+}
+
 TEST_F(WorkFolderBase, CTempWhenTempIsMissing) {
   const std::string fallBack = "C:\\TEMP\\kou3_ins";
   const bool hadTemp = folderExists("C:\\TEMP");
@@ -144,7 +152,7 @@ class SetProxy : public JobsE2E {
  protected:
   void SetUp() override { packDouble("setup_ko_u3-1.vpu"); }
   // The temporary folder comes from TEMP alone (TMP would come first).
-  static EnvChanges tempIs(const std::string& folder) { return {{"TMP", std::nullopt}, {"TEMP", folder}}; }
+  static EnvChanges tempIs(const EnvValue& folder) { return {{"TMP", std::nullopt}, {"TEMP", folder}}; }
   std::string proxyLine(const std::string& proxyFile) const {
     return "setup.exe|" + installer() + " /setproxy \"" + proxyFile + "\"";
   }
@@ -165,6 +173,16 @@ TEST_F(SetProxy, HandsTheProxyFileWithOneBackslashBeforeIt) {
   EXPECT_EQ(journal(), (Lines{line, line}));
   EXPECT_TRUE(folderListing(temp).empty());
   EXPECT_EQ(log(), "");
+}
+
+TEST_F(SetProxy, TemporaryFolderNamedOutsideTheCodePageIsHandedInItsShortForm) {
+  const std::wstring named = box.folder(std::wstring(L"\x0432\x0440\x0435\x043C\x044F"));  // "время"
+  const std::string shortForm = shortPath(named);
+  ASSERT_FALSE(shortForm.empty());
+  script("setup.exe", {"0"});
+
+  EXPECT_EQ(run("/setProxy", tempIs(named)), 0u);
+  EXPECT_EQ(journal(), Lines{proxyLine(joinPath(shortForm, "zebpxycf.ini"))});
 }
 
 TEST_F(SetProxy, ProxyPathMustFitTheWindowsPathLimit) {
