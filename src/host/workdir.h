@@ -4,10 +4,11 @@
 #include <string>
 
 // Chooses <temp folder>\<name> (TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP) and, when
-// create is true, makes sure it exists. 0 with the path, or a Windows error code with an empty
-// result; the result is never the bare temporary folder when a name is given.
+// create is true, makes sure it exists as a folder of its own. 0 with the path, or a Windows error
+// code with an empty result; the result is never the bare temporary folder when a name is given.
 // A temporary folder named outside the ANSI code page is given in its short form; one with no
-// exact ANSI form counts as not set.
+// exact ANSI form counts as not set. With create, an existing link (junction, symbolic link) is
+// refused with 1920 (ERROR_CANT_ACCESS_FILE) and a file with 267 (ERROR_DIRECTORY).
 uint32_t filCreateTempPath(std::string& result, const char* name, bool create);
 
 // The user's temporary folder as GetTempPathW gives it (normally with a trailing backslash), in
@@ -21,4 +22,6 @@ uint32_t filCopyPath(const char* source, const char* destination);
 
 // Empties the folders matching folderPattern of the entries matching contentPattern (descending
 // into sub-folders when recurse is true) and removes them. 0, or the last failure's error code.
+// A linked folder, matched or met inside, is neither entered nor removed; a matched one gives
+// 1920 (ERROR_CANT_ACCESS_FILE).
 uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bool recurse);

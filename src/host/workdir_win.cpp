@@ -61,6 +61,20 @@ bool exists(const char* path) {
 
 bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
+// A junction or symbolic link (or any other reparse point): its contents belong elsewhere.
+bool isReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// What the callers fill, hand to the installer and empty must be a folder of its own: a file
+// holds nothing, and a link would have them copy into and delete from its target (in a shared
+// C:\TEMP, a folder of another user's choosing). Attributes that cannot be read (access denied)
+// let the folder pass, as something that is there.
+uint32_t notAFolderOfItsOwn(DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
+  return 0;
+}
+
 std::string folderPart(const std::string& path) { return path.substr(0, filFolderLength(path.c_str())); }
 
 uint32_t deleteContents(const std::string& folder, const char* contentPattern, bool recurse) {
@@ -74,7 +88,11 @@ uint32_t deleteContents(const std::string& folder, const char* contentPattern, b
   do {
     if (isDotEntry(entry.cFileName)) continue;
     const std::string path = entryFolder + entry.cFileName;
-    if (recurse && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // A linked folder is neither entered nor deleted: that would reach the files at its target.
+    // It stays, and so does the folder holding it.
+    if (isFolder && isReparsePoint(entry.dwFileAttributes)) continue;
+    if (recurse && isFolder) {
       const uint32_t nested = filDeletePath(path.c_str(), contentPattern, true);
       if (nested != 0) result = nested;
     } else if (!DeleteFileA(path.c_str())) {
@@ -104,14 +122,20 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
 
   std::string workPath;
   filJoinPath(workPath, expanded, name);
-  if (!create || exists(workPath.c_str())) {
+  if (!create) {
     result = workPath;
     return 0;
   }
-  if (!CreateDirectoryA(workPath.c_str(), nullptr)) {
-    const DWORD error = GetLastError();
+  const DWORD attributes = GetFileAttributesA(workPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_ACCESS_DENIED) {
+    if (!CreateDirectoryA(workPath.c_str(), nullptr)) {
+      const DWORD error = GetLastError();
+      result.clear();
+      return nonZero(error, ERROR_CANNOT_MAKE);
+    }
+  } else if (const uint32_t refused = notAFolderOfItsOwn(attributes)) {
     result.clear();
-    return nonZero(error, ERROR_CANNOT_MAKE);
+    return refused;
   }
   result = workPath;
   return 0;
@@ -166,6 +190,11 @@ uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bo
   do {
     // A wildcard pattern also matches "." and "..", which would name the parent folders.
     if (!(match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(match.cFileName)) continue;
+    // A linked folder is left as it is: emptying it would delete the files at its target.
+    if (isReparsePoint(match.dwFileAttributes)) {
+      result = ERROR_CANT_ACCESS_FILE;
+      continue;
+    }
     const std::string folder = parent + match.cFileName;
     const uint32_t emptied = deleteContents(folder, contentPattern, recurse);
     if (emptied != 0) result = emptied;

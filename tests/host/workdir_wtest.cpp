@@ -166,6 +166,7 @@ TEST_F(WorkFolder, FailuresGiveAnErrorAndNoPath) {
   const Case cases[] = {
       {"a missing intermediate folder", box.root(), "missing\\kou3_ins", true, ERROR_PATH_NOT_FOUND},
       {"TEMP naming a file", joinPath(box.root(), "plain.txt"), "kou3_ins", true, 0},
+      {"a file where the work folder goes", box.root(), "plain.txt", true, ERROR_DIRECTORY},
       {"work path too long to make", longFolder, "kou3_ins", true, 0},
       {"expansion too long, creation off", "%KOU3_TEST_LONG%", "kou3_ins", false, ERROR_FILENAME_EXCED_RANGE},
       {"expansion too long, no name", "%KOU3_TEST_LONG%", nullptr, true, ERROR_FILENAME_EXCED_RANGE},
@@ -308,6 +309,35 @@ TEST_F(WorkFolder, DeleteTouchesOnlyMatchingFoldersAndMatchingContent) {
   EXPECT_EQ(folderListing(box.root()), (Names{"beside.tmp", "work\\"}));
   EXPECT_EQ(folderListing(work), (Names{"top.tmp", "two\\"}));
   EXPECT_EQ(folderListing(joinPath(work, "two")), Names{"y.keep"});
+}
+
+// tests/e2e/linked_folder.sh makes <linked>\temp\kou3_ins a symbolic link to <linked>\target on
+// the Linux side; Wine shows it as a linked folder, as Windows shows a junction.
+TEST_F(WorkFolder, LinkedFoldersAreNeitherEnteredNorRemoved) {
+  const std::string linked = linkedFolders();
+  if (linked.empty()) GTEST_SKIP() << "needs the symbolic link that tests/e2e/linked_folder.sh makes";
+  const std::string temp = joinPath(linked, "temp");
+  const std::string link = joinPath(temp, "kou3_ins");
+  const std::string target = joinPath(linked, "target");
+  const struct {
+    const char* label;
+    std::string path;
+    bool recurse;
+    uint32_t error;
+  } cases[] = {
+      {"the link named", link, false, ERROR_CANT_ACCESS_FILE},
+      {"the link matched by a wildcard", joinPath(temp, "*"), true, ERROR_CANT_ACCESS_FILE},
+      {"the link met while recursing", temp, true, ERROR_DIR_NOT_EMPTY},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    writeText(joinPath(target, "a.txt"), "kept");
+    writeText(joinPath(target, "b.vpu"), "kept too");
+    EXPECT_EQ(filDeletePath(c.path.c_str(), "*.*", c.recurse), c.error);
+    EXPECT_EQ(folderListing(target), (Names{"a.txt", "b.vpu"}));
+    EXPECT_EQ(readText(joinPath(target, "a.txt")) + "|" + readText(joinPath(target, "b.vpu")), "kept|kept too");
+    EXPECT_EQ(GetFileAttributesA(link.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  }
 }
 
 }  // namespace

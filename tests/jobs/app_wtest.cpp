@@ -163,6 +163,7 @@ TEST_F(AppStart, InstallerThatCannotStartIsRepairedLikeAFailure) {
 
 TEST_F(AppStart, WorkFolderThatCannotBeMadeCopiesAndStartsNothingButRepairs) {
   packDouble("setup_ko_u3-1.vpu");
+  fillLinkTarget();
   for (const BlockedTemp& blocked : blockedTemps()) {
     SCOPED_TRACE(blocked.label);
     forgetRuns();
@@ -173,5 +174,6 @@ TEST_F(AppStart, WorkFolderThatCannotBeMadeCopiesAndStartsNothingButRepairs) {
                                "*** APP START (1) ***", "filCreateTempPath returing "}));
     EXPECT_EQ(journal(), Lines{"setup.exe|" + verifyingDownloadLine()});
     EXPECT_TRUE(folderListing(cwd).empty());
+    expectLinkTargetKept();
   }
 }

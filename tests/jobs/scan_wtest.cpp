@@ -81,11 +81,13 @@ TEST_F(InstallScan, InstallerThatCannotStartDoesNotStartTheApplication) {
 
 TEST_F(InstallScan, WorkFolderThatCannotBeMadeCopiesAndStartsNothing) {
   packDouble("setup_ko_u3-1.vpu");
+  fillLinkTarget();
   for (const BlockedTemp& blocked : blockedTemps()) {
     SCOPED_TRACE(blocked.label);
     EXPECT_EQ(run("/installScan", blocked.env), blocked.error);
     EXPECT_TRUE(journal().empty());
     EXPECT_TRUE(folderListing(cwd).empty());
+    expectLinkTargetKept();
   }
 }
 

@@ -148,6 +148,12 @@ std::wstring widen(const std::string& ansi) {
   return wide;
 }
 
+std::string linkedFolders() {
+  char value[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("KOU3_LINKED", value, sizeof value);
+  return (length == 0 || length >= sizeof value) ? std::string() : std::string(value, length);
+}
+
 std::string binFolder() {
   char self[MAX_PATH];
   const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);

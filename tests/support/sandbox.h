@@ -44,5 +44,8 @@ std::string shortPath(const std::string& path);  // as GetShortPathNameA gives i
 // The short form of a path named outside the ANSI code page, in ANSI; empty when it has none.
 std::string shortPath(const std::wstring& path);
 std::wstring widen(const std::string& ansi);  // from the ANSI code page
+// The folder in which tests/e2e/linked_folder.sh made "temp\kou3_ins" a symbolic link to
+// "target" on the Linux side (KOU3_LINKED); empty when the tests do not run under it.
+std::string linkedFolders();
 std::string binFolder();                         // where this test program and kou3upd.exe are
 std::vector<std::string> splitLines(const std::string& text);  // on "\n", a "\r" before it dropped
