@@ -18,7 +18,14 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create);
 uint32_t filGetTempFolder(std::string& folder);
 
 // Copies every plain file directly inside source into destination (one level, overwriting).
+// 0, or the Windows error code of the first copy that failed (the copy stops there) or of a
+// listing of source that failed or ended early; a source holding no file at all gives 0.
 uint32_t filCopyPath(const char* source, const char* destination);
+
+// Deletes the files directly inside folder, read-only ones included, before it is filled again;
+// sub-folders stay. 0, or the last failure's error code; a linked folder is left as it is, with
+// 1920 (ERROR_CANT_ACCESS_FILE).
+uint32_t filEmptyPath(const char* folder);
 
 // Empties the folders matching folderPattern of the entries matching contentPattern (descending
 // into sub-folders when recurse is true) and removes them. 0, or the last failure's error code.

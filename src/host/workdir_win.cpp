@@ -168,17 +168,51 @@ uint32_t filCopyPath(const char* source, const char* destination) {
   filJoinPath(pattern, source, "*.*");
   WIN32_FIND_DATAA entry;
   const FindHandle search(FindFirstFileA(pattern.c_str(), &entry));
-  if (!search) return 0;
+  if (!search) {
+    // Nothing to copy is no failure; a source that cannot be listed (gone, or on a drive pulled
+    // out) is.
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? 0 : nonZero(error, ERROR_PATH_NOT_FOUND);
+  }
   std::string from;
   std::string to;
   do {
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(entry.cFileName)) continue;
     filJoinPath(from, source, entry.cFileName);
     filJoinPath(to, destination, entry.cFileName);
-    // A file that cannot be copied is left out; the installer gets the others.
-    CopyFileA(from.c_str(), to.c_str(), FALSE);
+    // An incomplete copy must not reach the installer, so the first file that cannot be copied
+    // ends the copy; the caller skips the installer and empties the folder anyway.
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) return nonZero(GetLastError(), ERROR_WRITE_FAULT);
   } while (FindNextFileA(search.get(), &entry));
-  return 0;
+  // The listing may also end early, as when the drive is pulled.
+  const DWORD error = GetLastError();
+  return error == ERROR_NO_MORE_FILES ? 0 : nonZero(error, ERROR_READ_FAULT);
+}
+
+uint32_t filEmptyPath(const char* folder) {
+  const DWORD attributes = GetFileAttributesA(folder);
+  if (attributes != INVALID_FILE_ATTRIBUTES && isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
+  std::string pattern;
+  filJoinPath(pattern, folder, "*.*");
+  WIN32_FIND_DATAA entry;
+  const FindHandle search(FindFirstFileA(pattern.c_str(), &entry));
+  if (!search) return 0;
+  std::string path;
+  uint32_t result = 0;
+  do {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    filJoinPath(path, folder, entry.cFileName);
+    // A copy of a read-only file on the drive keeps its mark, and the clean-up after the run
+    // leaves it; here it goes, or the copy of the same file could not replace it. A link's own
+    // mark cannot be changed without changing its target's.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) && !isReparsePoint(entry.dwFileAttributes)) {
+      SetFileAttributesA(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    if (!DeleteFileA(path.c_str())) result = nonZero(GetLastError(), ERROR_ACCESS_DENIED);
+  } while (FindNextFileA(search.get(), &entry));
+  // A listing that ends early may have passed over a leftover.
+  const DWORD error = GetLastError();
+  return error == ERROR_NO_MORE_FILES ? result : nonZero(error, ERROR_READ_FAULT);
 }
 
 uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bool recurse) {

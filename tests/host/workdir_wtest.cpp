@@ -227,15 +227,42 @@ TEST_F(WorkFolder, CopyTakesPlainFilesOneLevelDeep) {
   EXPECT_EQ(folderListing(source), (Names{"a.txt", "locked.txt", "same.bin", "sub\\"}));
 }
 
-TEST_F(WorkFolder, CopyWithAMissingSideDoesNothing) {
+TEST_F(WorkFolder, CopyThatFailsSaysWhy) {
   const std::string source = box.folder("source");
   writeText(joinPath(source, "a.txt"), "alpha");
   const std::string destination = box.folder("destination");
-
-  EXPECT_EQ(filCopyPath(joinPath(box.root(), "nowhere").c_str(), destination.c_str()), 0u);
-  EXPECT_EQ(folderListing(destination), Names{});
-  EXPECT_EQ(filCopyPath(source.c_str(), joinPath(box.root(), "nowhere").c_str()), 0u);
+  const std::string nowhere = joinPath(box.root(), "nowhere");
+  writeText(joinPath(destination, "a.txt"), "held");
+  const FileHandle held(CreateFileA(joinPath(destination, "a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    0, nullptr));
+  ASSERT_TRUE(held);
+  const struct {
+    const char* label;
+    std::string source;
+    std::string destination;
+    uint32_t error;
+  } cases[] = {
+      {"a missing source", nowhere, destination, ERROR_PATH_NOT_FOUND},
+      {"a missing destination", source, nowhere, ERROR_PATH_NOT_FOUND},
+      {"a file held open without sharing", source, destination, ERROR_SHARING_VIOLATION},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(filCopyPath(c.source.c_str(), c.destination.c_str()), c.error);
+  }
   EXPECT_EQ(folderListing(box.root()), (Names{"destination\\", "source\\"}));
+}
+
+TEST_F(WorkFolder, EmptyingBeforeACopyDeletesEveryFileReadOnlyOnesToo) {
+  const std::string work = box.folder("work");
+  writeText(joinPath(work, "a.txt"), "left");
+  writeText(joinPath(work, "locked.txt"), "left read-only");
+  makeReadOnly(joinPath(work, "locked.txt"));
+  writeText(joinPath(box.folder("work\\sub"), "inner.txt"), "stays");
+
+  EXPECT_EQ(filEmptyPath(work.c_str()), 0u);
+  EXPECT_EQ(folderListing(work), Names{"sub\\"});
+  EXPECT_EQ(folderListing(joinPath(work, "sub")), Names{"inner.txt"});
 }
 
 TEST_F(WorkFolder, DeleteEmptiesAndRemovesTheWorkFolder) {
@@ -323,17 +350,19 @@ TEST_F(WorkFolder, LinkedFoldersAreNeitherEnteredNorRemoved) {
     const char* label;
     std::string path;
     bool recurse;
+    bool emptyOnly;  // filEmptyPath instead of filDeletePath
     uint32_t error;
   } cases[] = {
-      {"the link named", link, false, ERROR_CANT_ACCESS_FILE},
-      {"the link matched by a wildcard", joinPath(temp, "*"), true, ERROR_CANT_ACCESS_FILE},
-      {"the link met while recursing", temp, true, ERROR_DIR_NOT_EMPTY},
+      {"the link named", link, false, false, ERROR_CANT_ACCESS_FILE},
+      {"the link matched by a wildcard", joinPath(temp, "*"), true, false, ERROR_CANT_ACCESS_FILE},
+      {"the link met while recursing", temp, true, false, ERROR_DIR_NOT_EMPTY},
+      {"the link emptied", link, false, true, ERROR_CANT_ACCESS_FILE},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     writeText(joinPath(target, "a.txt"), "kept");
     writeText(joinPath(target, "b.vpu"), "kept too");
-    EXPECT_EQ(filDeletePath(c.path.c_str(), "*.*", c.recurse), c.error);
+    EXPECT_EQ(c.emptyOnly ? filEmptyPath(c.path.c_str()) : filDeletePath(c.path.c_str(), "*.*", c.recurse), c.error);
     EXPECT_EQ(folderListing(target), (Names{"a.txt", "b.vpu"}));
     EXPECT_EQ(readText(joinPath(target, "a.txt")) + "|" + readText(joinPath(target, "b.vpu")), "kept|kept too");
     EXPECT_EQ(GetFileAttributesA(link.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));

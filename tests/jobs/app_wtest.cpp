@@ -130,9 +130,12 @@ TEST_P(AppStartRejected, RepairsWithAVerifyingDownloadAndPass) {
 
 INSTANTIATE_TEST_SUITE_P(Codes, AppStartRejected, ::testing::Values(2u, 0x20000011u, 0x80000000u, 0xFFFFFFFFu));
 
-TEST_F(AppStart, SubFolderLeftInTheWorkFolderKeepsItButTheJobEndsNormally) {
+TEST_F(AppStart, WhatAnEarlierRunLeftIsGoneBeforeTheCopyButASubFolderStays) {
   packDouble("setup_ko_u3-1.vpu");
   writeText(joinPath(box.folder("temp\\kou3_ins\\left"), "x"), "from an earlier run");
+  writeText(joinPath(work(), "stale.txt"), "from an earlier run");
+  writeText(joinPath(work(), "a.txt"), "older than the drive's");
+  makeReadOnly(joinPath(work(), "a.txt"));
   script("setup.exe", {"0x20000001 list-storage"});
 
   EXPECT_EQ(run("/appStart", tempEnv()), 0x20000001u);
