@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "host/ansi.h"
 #include "host/path.h"
 #include "host/win.h"
 
@@ -17,12 +18,16 @@ struct FileCloser {
 };
 using CFile = std::unique_ptr<FILE, FileCloser>;
 
-// Replaces the file name in the executable's path with the log's name. False when the module
-// path is unknown or the log's name would not fit the buffer.
+// Replaces the file name in the executable's path with the log's name. The path is read in
+// UTF-16 and taken in its short form where its ANSI form is not exact, so that a folder named
+// outside the code page still gets its log. False when the module path is unknown or has no
+// ANSI form, or the log's name would not fit the buffer.
 bool logPathBesideExecutable(char (&path)[MAX_PATH]) {
-  const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  wchar_t modulePath[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
   // A path that filled the buffer may have been cut short and carry no terminator.
-  if (length == 0 || length >= sizeof path) return false;
+  if (length == 0 || length >= MAX_PATH) return false;
+  if (!sysAnsiPath(modulePath, path)) return false;
   const size_t folderLength = filFolderLength(path);
   if (folderLength + sizeof kLogName > sizeof path) return false;
   std::memcpy(path + folderLength, kLogName, sizeof kLogName);

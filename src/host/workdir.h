@@ -4,17 +4,31 @@
 #include <string>
 
 // Chooses <temp folder>\<name> (TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP) and, when
-// create is true, makes sure it exists. 0 with the path, or a Windows error code with an empty
-// result; the result is never the bare temporary folder when a name is given.
+// create is true, makes sure it exists as a folder of its own. 0 with the path, or a Windows error
+// code with an empty result; the result is never the bare temporary folder when a name is given.
+// A temporary folder named outside the ANSI code page is given in its short form; one with no
+// exact ANSI form counts as not set. With create, an existing link (junction, symbolic link) is
+// refused with 1920 (ERROR_CANT_ACCESS_FILE) and a file with 267 (ERROR_DIRECTORY).
 uint32_t filCreateTempPath(std::string& result, const char* name, bool create);
 
-// The user's temporary folder as GetTempPathA gives it (normally with a trailing backslash).
-// 0, or the call's error code, or 206 when the folder does not fit 260 bytes; folder is then empty.
+// The user's temporary folder as GetTempPathW gives it (normally with a trailing backslash), in
+// its short form where its ANSI form is not exact. 0, or the call's error code, or 206 when the
+// folder does not fit 260 bytes, or 1113 (ERROR_NO_UNICODE_TRANSLATION) when it has no exact ANSI
+// form; folder is then empty.
 uint32_t filGetTempFolder(std::string& folder);
 
 // Copies every plain file directly inside source into destination (one level, overwriting).
+// 0, or the Windows error code of the first copy that failed (the copy stops there) or of a
+// listing of source that failed or ended early; a source holding no file at all gives 0.
 uint32_t filCopyPath(const char* source, const char* destination);
+
+// Deletes the files directly inside folder, read-only ones included, before it is filled again;
+// sub-folders stay. 0, or the last failure's error code; a linked folder is left as it is, with
+// 1920 (ERROR_CANT_ACCESS_FILE).
+uint32_t filEmptyPath(const char* folder);
 
 // Empties the folders matching folderPattern of the entries matching contentPattern (descending
 // into sub-folders when recurse is true) and removes them. 0, or the last failure's error code.
+// A linked folder, matched or met inside, is neither entered nor removed; a matched one gives
+// 1920 (ERROR_CANT_ACCESS_FILE).
 uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bool recurse);

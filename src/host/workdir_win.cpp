@@ -1,7 +1,9 @@
 #include "host/workdir.h"
 
 #include <cstring>
+#include <optional>
 
+#include "host/ansi.h"
 #include "host/files.h"
 #include "host/path.h"
 #include "host/win.h"
@@ -12,19 +14,43 @@ constexpr char kLastResortTemp[] = "C:\\TEMP";
 
 uint32_t nonZero(DWORD error, DWORD otherwise) { return error != 0 ? error : otherwise; }
 
-bool hasTerminator(const char (&buffer)[MAX_PATH]) { return std::memchr(buffer, '\0', sizeof buffer) != nullptr; }
-
 // A value too long for the buffer comes back as the size it would need, with nothing usable in
 // the buffer: that counts as not set, so that the next choice is tried.
-bool environmentValue(const char* name, char (&buffer)[MAX_PATH]) {
-  const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-  return length != 0 && length < sizeof buffer && hasTerminator(buffer);
+bool environmentValue(const wchar_t* name, wchar_t (&buffer)[MAX_PATH]) {
+  const DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH);
+  return length != 0 && length < MAX_PATH;
 }
 
-// The size returned on success counts the terminator, so anything above the buffer's size is
-// the size it would need.
-bool expandFits(DWORD returned, const char (&buffer)[MAX_PATH]) {
-  return returned != 0 && returned <= sizeof buffer && hasTerminator(buffer);
+// A temporary-folder value expanded (it may name variables, as in %USERPROFILE%\Temp) and brought
+// into ANSI. Read in UTF-16, so that a folder named outside the code page is found through its
+// short form. 0 with folder set; nullopt when the value has no exact ANSI form, which counts as
+// not set like a value too long; or the error of an expansion that failed or does not fit: without
+// it there is no folder to put the name in, and handing back the value alone would have the
+// callers fill and then empty the user's own temporary folder.
+std::optional<uint32_t> expandedFolder(const wchar_t* value, char (&folder)[MAX_PATH]) {
+  wchar_t expanded[MAX_PATH];
+  // The size returned on success counts the terminator.
+  const DWORD size = ExpandEnvironmentStringsW(value, expanded, MAX_PATH);
+  if (size == 0) return nonZero(GetLastError(), ERROR_BAD_ENVIRONMENT);
+  if (size > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+  if (!sysAnsiPath(expanded, folder)) return std::nullopt;
+  return 0;
+}
+
+// The base of the work folder: TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP.
+uint32_t temporaryBase(char (&folder)[MAX_PATH]) {
+  wchar_t value[MAX_PATH];
+  for (const wchar_t* name : {L"TEMP", L"TMP"}) {
+    if (!environmentValue(name, value)) continue;
+    if (const std::optional<uint32_t> error = expandedFolder(value, folder)) return *error;
+  }
+  // Expands to C:\TEMP where SYSTEMDRIVE is "C:".
+  const DWORD size = ExpandEnvironmentStringsW(L"%SYSTEMDRIVE%\\TEMP", value, MAX_PATH);
+  if (size != 0 && size <= MAX_PATH) {
+    if (const std::optional<uint32_t> error = expandedFolder(value, folder)) return *error;
+  }
+  std::memcpy(folder, kLastResortTemp, sizeof kLastResortTemp);
+  return 0;
 }
 
 bool exists(const char* path) {
@@ -35,6 +61,20 @@ bool exists(const char* path) {
 }
 
 bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+// A junction or symbolic link (or any other reparse point): its contents belong elsewhere.
+bool isReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// What the callers fill, hand to the installer and empty must be a folder of its own: a file
+// holds nothing, and a link would have them copy into and delete from its target (in a shared
+// C:\TEMP, a folder of another user's choosing). Attributes that cannot be read (access denied)
+// let the folder pass, as something that is there.
+uint32_t notAFolderOfItsOwn(DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
+  return 0;
+}
 
 std::string folderPart(const std::string& path) { return path.substr(0, filFolderLength(path.c_str())); }
 
@@ -49,7 +89,11 @@ uint32_t deleteContents(const std::string& folder, const char* contentPattern, b
   do {
     if (isDotEntry(entry.cFileName)) continue;
     const std::string path = entryFolder + entry.cFileName;
-    if (recurse && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // A linked folder is neither entered nor deleted: that would reach the files at its target.
+    // It stays, and so does the folder holding it.
+    if (isFolder && isReparsePoint(entry.dwFileAttributes)) continue;
+    if (recurse && isFolder) {
       const uint32_t nested = filDeletePath(path.c_str(), contentPattern, true);
       if (nested != 0) result = nested;
     } else if (const uint32_t error = filDeleteFile(path.c_str())) {
@@ -63,27 +107,11 @@ uint32_t deleteContents(const std::string& folder, const char* contentPattern, b
 }  // namespace
 
 uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
-  char base[MAX_PATH] = {};
-  if (!environmentValue("TEMP", base) && !environmentValue("TMP", base)) {
-    // Expands to C:\TEMP where SYSTEMDRIVE is "C:".
-    if (!expandFits(ExpandEnvironmentStringsA("%SYSTEMDRIVE%\\TEMP", base, sizeof base), base)) {
-      std::memcpy(base, kLastResortTemp, sizeof kLastResortTemp);
-    }
-  }
-
-  // The value may itself name variables (%USERPROFILE%\Temp). Without a full expansion there is
-  // no folder to put the name in, and handing back the base alone would have the callers fill
-  // and then empty the user's own temporary folder.
   char expanded[MAX_PATH];
-  const DWORD expandedSize = ExpandEnvironmentStringsA(base, expanded, sizeof expanded);
-  if (expandedSize == 0) {
-    const DWORD error = GetLastError();
+  const uint32_t baseError = temporaryBase(expanded);
+  if (baseError != 0) {
     result.clear();
-    return nonZero(error, ERROR_BAD_ENVIRONMENT);
-  }
-  if (!expandFits(expandedSize, expanded)) {
-    result.clear();
-    return ERROR_FILENAME_EXCED_RANGE;
+    return baseError;
   }
 
   if (!exists(expanded)) {
@@ -94,33 +122,44 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
 
   std::string workPath;
   filJoinPath(workPath, expanded, name);
-  if (!create || exists(workPath.c_str())) {
+  if (!create) {
     result = workPath;
     return 0;
   }
-  if (!CreateDirectoryA(workPath.c_str(), nullptr)) {
-    const DWORD error = GetLastError();
+  const DWORD attributes = GetFileAttributesA(workPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_ACCESS_DENIED) {
+    if (!CreateDirectoryA(workPath.c_str(), nullptr)) {
+      const DWORD error = GetLastError();
+      result.clear();
+      return nonZero(error, ERROR_CANNOT_MAKE);
+    }
+  } else if (const uint32_t refused = notAFolderOfItsOwn(attributes)) {
     result.clear();
-    return nonZero(error, ERROR_CANNOT_MAKE);
+    return refused;
   }
   result = workPath;
   return 0;
 }
 
 uint32_t filGetTempFolder(std::string& folder) {
-  char path[MAX_PATH];
-  const DWORD length = GetTempPathA(sizeof path, path);
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetTempPathW(MAX_PATH, path);
   if (length == 0) {
     const DWORD error = GetLastError();
     folder.clear();
     return nonZero(error, ERROR_BAD_ENVIRONMENT);
   }
   // Too small a buffer gives the size it would need, terminator included.
-  if (length >= sizeof path) {
+  if (length >= MAX_PATH) {
     folder.clear();
     return ERROR_FILENAME_EXCED_RANGE;
   }
-  folder.assign(path, length);
+  char ansi[MAX_PATH];
+  if (!sysAnsiPath(path, ansi)) {
+    folder.clear();
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  folder = ansi;
   return 0;
 }
 
@@ -129,17 +168,51 @@ uint32_t filCopyPath(const char* source, const char* destination) {
   filJoinPath(pattern, source, "*.*");
   WIN32_FIND_DATAA entry;
   const FindHandle search(FindFirstFileA(pattern.c_str(), &entry));
-  if (!search) return 0;
+  if (!search) {
+    // Nothing to copy is no failure; a source that cannot be listed (gone, or on a drive pulled
+    // out) is.
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? 0 : nonZero(error, ERROR_PATH_NOT_FOUND);
+  }
   std::string from;
   std::string to;
   do {
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(entry.cFileName)) continue;
     filJoinPath(from, source, entry.cFileName);
     filJoinPath(to, destination, entry.cFileName);
-    // A file that cannot be copied is left out; the installer gets the others.
-    filCopyFile(from.c_str(), to.c_str());
+    // An incomplete copy must not reach the installer, so the first file that cannot be copied
+    // ends the copy; the caller skips the installer and empties the folder anyway.
+    if (const uint32_t error = filCopyFile(from.c_str(), to.c_str())) return error;
   } while (FindNextFileA(search.get(), &entry));
-  return 0;
+  // The listing may also end early, as when the drive is pulled.
+  const DWORD error = GetLastError();
+  return error == ERROR_NO_MORE_FILES ? 0 : nonZero(error, ERROR_READ_FAULT);
+}
+
+uint32_t filEmptyPath(const char* folder) {
+  const DWORD attributes = GetFileAttributesA(folder);
+  if (attributes != INVALID_FILE_ATTRIBUTES && isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
+  std::string pattern;
+  filJoinPath(pattern, folder, "*.*");
+  WIN32_FIND_DATAA entry;
+  const FindHandle search(FindFirstFileA(pattern.c_str(), &entry));
+  if (!search) return 0;
+  std::string path;
+  uint32_t result = 0;
+  do {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    filJoinPath(path, folder, entry.cFileName);
+    // A copy of a read-only file on the drive keeps its mark, and the clean-up after the run
+    // leaves it; here it goes, or the copy of the same file could not replace it. A link's own
+    // mark cannot be changed without changing its target's.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) && !isReparsePoint(entry.dwFileAttributes)) {
+      SetFileAttributesA(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    if (const uint32_t error = filDeleteFile(path.c_str())) result = error;
+  } while (FindNextFileA(search.get(), &entry));
+  // A listing that ends early may have passed over a leftover.
+  const DWORD error = GetLastError();
+  return error == ERROR_NO_MORE_FILES ? result : nonZero(error, ERROR_READ_FAULT);
 }
 
 uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bool recurse) {
@@ -151,6 +224,11 @@ uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bo
   do {
     // A wildcard pattern also matches "." and "..", which would name the parent folders.
     if (!(match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(match.cFileName)) continue;
+    // A linked folder is left as it is: emptying it would delete the files at its target.
+    if (isReparsePoint(match.dwFileAttributes)) {
+      result = ERROR_CANT_ACCESS_FILE;
+      continue;
+    }
     const std::string folder = parent + match.cFileName;
     const uint32_t emptied = deleteContents(folder, contentPattern, recurse);
     if (emptied != 0) result = emptied;

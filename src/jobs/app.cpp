@@ -46,7 +46,9 @@ uint32_t u3AppStart(bool verifyPass) {
     // Without a work folder there is nothing to copy into, hand over or delete.
     result = folderError;
   } else {
-    result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
+    // What an earlier run left goes first: the installer must see the drive's files alone.
+    result = filEmptyPath(workFolder.c_str());
+    if (result == 0) result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
     logPrintf("filCopyPath returing %d\n", asLogged(result));
     if (result == 0) {
       std::string cmdLine =

@@ -21,7 +21,9 @@ uint32_t u3InstallScan() {
   const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true);
   // Without a work folder there is nothing to copy into, hand over or delete.
   if (folderError != 0) return folderError;
-  result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
+  // What an earlier run left goes first: the installer must see the drive's files alone.
+  result = filEmptyPath(workFolder.c_str());
+  if (result == 0) result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
   if (result == 0) {
     sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kScanStorage + workFolder + suite::kScanForceInstall,
                   result);

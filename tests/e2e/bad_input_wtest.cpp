@@ -173,7 +173,7 @@ TEST_F(DamagedPackages, HugeSizeClaimsKeepMemorySmall) {
 // when the program must take the value for no folder at all.
 struct FolderValue {
   std::string what;
-  std::optional<std::string> value;
+  std::optional<EnvValue> value;
   std::string folder;
 };
 
@@ -188,6 +188,8 @@ std::string padded(std::string path, std::size_t length) {
 std::vector<FolderValue> folderValues(const Sandbox& box, const std::string& realFolder) {
   const std::string blanks = box.folder("folder with blanks");
   const std::string accented = box.folder("donn\xE9" "es");  // "données" in code page 1252
+  // "хост", outside code page 1252: usable through its short form alone, which is plain ASCII.
+  const std::wstring cyrillic = box.folder(std::wstring(L"\x0445\x043E\x0441\x0442"));
   return {
       {"unset", std::nullopt, ""},
       {"empty", std::string(), ""},
@@ -196,6 +198,7 @@ std::vector<FolderValue> folderValues(const Sandbox& box, const std::string& rea
       {"4000 characters naming a real folder", padded(realFolder, 4000), ""},
       {"a folder with blanks", blanks, blanks},
       {"a folder with a non-ASCII character", accented, accented},
+      {"a folder named outside the ANSI code page", cyrillic, shortPath(cyrillic)},
   };
 }
 

@@ -203,10 +203,10 @@ TEST_F(FileFaults, AReadOnlyFileInTheWorkFolderStaysWithTheFolder) {
 }
 
 TEST_F(FileFaults, AFullHostFolderKeepsTheOldSetupExe) {
-  const std::string full = environment("KOU3_FULL_HOST");
+  const std::string full = environment("KOU3_FULL_FOLDER");
   if (full.empty()) {
     GTEST_SKIP() << "needs a 64 KiB tmpfs as the host folder, which tests/e2e/full_host_folder.sh mounts "
-                    "when run as root (KOU3_FULL_HOST names it)";
+                    "when run as root (KOU3_FULL_FOLDER names it)";
   }
   host = full;
   const Bytes oldSetup = sampleImage(5, 8 << 10);
@@ -325,6 +325,22 @@ TEST_F(FileFaults, ARunKilledMidCopyOrWriteLeavesEveryFileWhole) {
       EXPECT_EQ(temporaries(), std::vector<std::string>());
     }
   }
+}
+
+TEST_F(FileFaults, AWorkFolderThatRunsOutOfRoomReachesNoInstaller) {
+  const std::string full = environment("KOU3_FULL_FOLDER");
+  if (full.empty()) {
+    GTEST_SKIP() << "needs a 64 KiB tmpfs as the temporary folder, which tests/e2e/full_host_folder.sh mounts "
+                    "when run as root (KOU3_FULL_FOLDER names it)";
+  }
+  packDouble(kPackage);
+  placeDouble("KernoU3.exe");
+  writeBytes(onDrive("large.bin"), sampleImage(8, 256 << 10));
+  script("setup.exe", {"0 list-storage"});
+
+  EXPECT_NE(run("/installScan", {{"TEMP", full}}), 0u);
+  EXPECT_TRUE(journal().empty());
+  EXPECT_TRUE(folderListing(full).empty());
 }
 
 using Concurrency = E2E;

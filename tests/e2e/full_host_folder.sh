@@ -1,7 +1,7 @@
 #!/bin/bash
-# Runs the full-host-folder test with a 64 KiB tmpfs as the host folder. Mounting needs root;
-# without it, or where no tmpfs can be mounted, the test is skipped (exit 77). The tmpfs is
-# unmounted on every way out.
+# Runs the tests of a full folder with a 64 KiB tmpfs (KOU3_FULL_FOLDER), one after the other:
+# as the host folder, then as the temporary folder. Mounting needs root; without it, or where no
+# tmpfs can be mounted, the tests are skipped (exit 77). The tmpfs is unmounted on every way out.
 # Usage: full_host_folder.sh E2E_TESTS_EXE
 set -u
 tests=$1
@@ -21,6 +21,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
-KOU3_FULL_HOST="Z:$(printf '%s' "$mountpoint" | tr / '\\')" \
+KOU3_FULL_FOLDER="Z:$(printf '%s' "$mountpoint" | tr / '\\')" \
   "$(dirname "$0")/../../tools/wine-run" "$tests" \
-  --gtest_filter='FileFaults.AFullHostFolderKeepsTheOldSetupExe' </dev/null
+  --gtest_filter='FileFaults.AFullHostFolderKeepsTheOldSetupExe:FileFaults.AWorkFolderThatRunsOutOfRoomReachesNoInstaller' \
+  </dev/null

@@ -166,6 +166,7 @@ TEST_F(WorkFolder, FailuresGiveAnErrorAndNoPath) {
   const Case cases[] = {
       {"a missing intermediate folder", box.root(), "missing\\kou3_ins", true, ERROR_PATH_NOT_FOUND},
       {"TEMP naming a file", joinPath(box.root(), "plain.txt"), "kou3_ins", true, 0},
+      {"a file where the work folder goes", box.root(), "plain.txt", true, ERROR_DIRECTORY},
       {"work path too long to make", longFolder, "kou3_ins", true, 0},
       {"expansion too long, creation off", "%KOU3_TEST_LONG%", "kou3_ins", false, ERROR_FILENAME_EXCED_RANGE},
       {"expansion too long, no name", "%KOU3_TEST_LONG%", nullptr, true, ERROR_FILENAME_EXCED_RANGE},
@@ -226,15 +227,42 @@ TEST_F(WorkFolder, CopyTakesPlainFilesOneLevelDeep) {
   EXPECT_EQ(folderListing(source), (Names{"a.txt", "locked.txt", "same.bin", "sub\\"}));
 }
 
-TEST_F(WorkFolder, CopyWithAMissingSideDoesNothing) {
+TEST_F(WorkFolder, CopyThatFailsSaysWhy) {
   const std::string source = box.folder("source");
   writeText(joinPath(source, "a.txt"), "alpha");
   const std::string destination = box.folder("destination");
-
-  EXPECT_EQ(filCopyPath(joinPath(box.root(), "nowhere").c_str(), destination.c_str()), 0u);
-  EXPECT_EQ(folderListing(destination), Names{});
-  EXPECT_EQ(filCopyPath(source.c_str(), joinPath(box.root(), "nowhere").c_str()), 0u);
+  const std::string nowhere = joinPath(box.root(), "nowhere");
+  writeText(joinPath(destination, "a.txt"), "held");
+  const FileHandle held(CreateFileA(joinPath(destination, "a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    0, nullptr));
+  ASSERT_TRUE(held);
+  const struct {
+    const char* label;
+    std::string source;
+    std::string destination;
+    uint32_t error;
+  } cases[] = {
+      {"a missing source", nowhere, destination, ERROR_PATH_NOT_FOUND},
+      {"a missing destination", source, nowhere, ERROR_PATH_NOT_FOUND},
+      {"a file held open without sharing", source, destination, ERROR_SHARING_VIOLATION},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(filCopyPath(c.source.c_str(), c.destination.c_str()), c.error);
+  }
   EXPECT_EQ(folderListing(box.root()), (Names{"destination\\", "source\\"}));
+}
+
+TEST_F(WorkFolder, EmptyingBeforeACopyDeletesEveryFileReadOnlyOnesToo) {
+  const std::string work = box.folder("work");
+  writeText(joinPath(work, "a.txt"), "left");
+  writeText(joinPath(work, "locked.txt"), "left read-only");
+  makeReadOnly(joinPath(work, "locked.txt"));
+  writeText(joinPath(box.folder("work\\sub"), "inner.txt"), "stays");
+
+  EXPECT_EQ(filEmptyPath(work.c_str()), 0u);
+  EXPECT_EQ(folderListing(work), Names{"sub\\"});
+  EXPECT_EQ(folderListing(joinPath(work, "sub")), Names{"inner.txt"});
 }
 
 TEST_F(WorkFolder, DeleteEmptiesAndRemovesTheWorkFolder) {
@@ -308,6 +336,37 @@ TEST_F(WorkFolder, DeleteTouchesOnlyMatchingFoldersAndMatchingContent) {
   EXPECT_EQ(folderListing(box.root()), (Names{"beside.tmp", "work\\"}));
   EXPECT_EQ(folderListing(work), (Names{"top.tmp", "two\\"}));
   EXPECT_EQ(folderListing(joinPath(work, "two")), Names{"y.keep"});
+}
+
+// tests/e2e/linked_folder.sh makes <linked>\temp\kou3_ins a symbolic link to <linked>\target on
+// the Linux side; Wine shows it as a linked folder, as Windows shows a junction.
+TEST_F(WorkFolder, LinkedFoldersAreNeitherEnteredNorRemoved) {
+  const std::string linked = linkedFolders();
+  if (linked.empty()) GTEST_SKIP() << "needs the symbolic link that tests/e2e/linked_folder.sh makes";
+  const std::string temp = joinPath(linked, "temp");
+  const std::string link = joinPath(temp, "kou3_ins");
+  const std::string target = joinPath(linked, "target");
+  const struct {
+    const char* label;
+    std::string path;
+    bool recurse;
+    bool emptyOnly;  // filEmptyPath instead of filDeletePath
+    uint32_t error;
+  } cases[] = {
+      {"the link named", link, false, false, ERROR_CANT_ACCESS_FILE},
+      {"the link matched by a wildcard", joinPath(temp, "*"), true, false, ERROR_CANT_ACCESS_FILE},
+      {"the link met while recursing", temp, true, false, ERROR_DIR_NOT_EMPTY},
+      {"the link emptied", link, false, true, ERROR_CANT_ACCESS_FILE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    writeText(joinPath(target, "a.txt"), "kept");
+    writeText(joinPath(target, "b.vpu"), "kept too");
+    EXPECT_EQ(c.emptyOnly ? filEmptyPath(c.path.c_str()) : filDeletePath(c.path.c_str(), "*.*", c.recurse), c.error);
+    EXPECT_EQ(folderListing(target), (Names{"a.txt", "b.vpu"}));
+    EXPECT_EQ(readText(joinPath(target, "a.txt")) + "|" + readText(joinPath(target, "b.vpu")), "kept|kept too");
+    EXPECT_EQ(GetFileAttributesA(link.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <ostream>
 
+#include "host/win.h"
 #include "jobs_e2e.h"
 
 namespace {
@@ -40,6 +41,19 @@ INSTANTIATE_TEST_SUITE_P(Codes, HostConfigureCode,
                                            LauncherCase{0x20000012, 0}, LauncherCase{1, 1}, LauncherCase{2, 1},
                                            LauncherCase{0x20000011, 1}, LauncherCase{0x80000000, 1},
                                            LauncherCase{0xFFFFFFFE, 1}, LauncherCase{0xFFFFFFFF, 1}));
+
+TEST_F(HostConfigure, WritesItsLogFromAFolderNamedOutsideTheCodePage) {
+  const std::wstring folder = box.folder(std::wstring(L"\x043F\x0440\x043E\x0433"));  // "прог"
+  const std::wstring copy = folder + L"\\kou3upd.exe";
+  ASSERT_TRUE(CopyFileW(widen(kou3upd()).c_str(), copy.c_str(), FALSE));
+  packDouble("kou3lnch-1.vpu");
+  script("KoU3Launcher.exe", {"0"});
+
+  EXPECT_EQ(runLine(L"\"" + copy + L"\" /hostConfigure"), 0u);
+  EXPECT_EQ(readText(joinPath(shortPath(folder), "kou3_upd.log")),
+            logLines({"*** HOST CONFIGURE ***", "u3UnVpuToHostExe returing 0", "Executing '" + launcher() + "'",
+                      "sysExecAndWait returing 0"}));
+}
 
 TEST_F(HostConfigure, MissingPackageWritesTwoLinesAfterTheRestore) {
   leaveBackup();
@@ -116,9 +130,12 @@ TEST_P(AppStartRejected, RepairsWithAVerifyingDownloadAndPass) {
 
 INSTANTIATE_TEST_SUITE_P(Codes, AppStartRejected, ::testing::Values(2u, 0x20000011u, 0x80000000u, 0xFFFFFFFFu));
 
-TEST_F(AppStart, SubFolderLeftInTheWorkFolderKeepsItButTheJobEndsNormally) {
+TEST_F(AppStart, WhatAnEarlierRunLeftIsGoneBeforeTheCopyButASubFolderStays) {
   packDouble("setup_ko_u3-1.vpu");
   writeText(joinPath(box.folder("temp\\kou3_ins\\left"), "x"), "from an earlier run");
+  writeText(joinPath(work(), "stale.txt"), "from an earlier run");
+  writeText(joinPath(work(), "a.txt"), "older than the drive's");
+  makeReadOnly(joinPath(work(), "a.txt"));
   script("setup.exe", {"0x20000001 list-storage"});
 
   EXPECT_EQ(run("/appStart", tempEnv()), 0x20000001u);
@@ -149,6 +166,7 @@ TEST_F(AppStart, InstallerThatCannotStartIsRepairedLikeAFailure) {
 
 TEST_F(AppStart, WorkFolderThatCannotBeMadeCopiesAndStartsNothingButRepairs) {
   packDouble("setup_ko_u3-1.vpu");
+  fillLinkTarget();
   for (const BlockedTemp& blocked : blockedTemps()) {
     SCOPED_TRACE(blocked.label);
     forgetRuns();
@@ -159,5 +177,6 @@ TEST_F(AppStart, WorkFolderThatCannotBeMadeCopiesAndStartsNothingButRepairs) {
                                "*** APP START (1) ***", "filCreateTempPath returing "}));
     EXPECT_EQ(journal(), Lines{"setup.exe|" + verifyingDownloadLine()});
     EXPECT_TRUE(folderListing(cwd).empty());
+    expectLinkTargetKept();
   }
 }

@@ -44,18 +44,39 @@ class JobsE2E : public E2E {
     EnvChanges env;
     uint32_t error;  // what the failed work folder gives
   };
-  // TEMP values under which no work folder can be made.
+  // TEMP values under which no work folder can be made or used.
   std::vector<BlockedTemp> blockedTemps() {
     const std::string file = joinPath(box.folder("blocked"), "temp-is-a-file");
     writeText(file, "a file");
-    return {
+    writeText(joinPath(box.folder("blocked\\file-at-work"), "kou3_ins"), "a file");
+    std::vector<BlockedTemp> temps = {
         // A regular file names no folder to create in, so the creation fails, while the file's
         // attributes read fine and keep it from being replaced by the C:\TEMP fall-back.
         {"TEMP is a file", {{"TEMP", file}}, kPathNotFound},
         // The value reads, but its expansion does not fit a Windows path.
         {"TEMP expands too long", {{"TEMP", "%KOU3_TEST_LONG%"}, {"KOU3_TEST_LONG", "C:\\" + std::string(300, 'L')}},
          kFilenameExcedRange},
+        {"kou3_ins is a file", {{"TEMP", joinPath(box.root(), "blocked\\file-at-work")}}, kDirectory},
     };
+    if (!linkedFolders().empty()) {
+      temps.push_back({"kou3_ins is a link to a folder with files", {{"TEMP", joinPath(linkedFolders(), "temp")}},
+                       kCantAccessFile});
+    }
+    return temps;
+  }
+  // Files in the folder that kou3_ins links to, where linked_folder.sh made the link; each run
+  // against the link must leave them as they are.
+  void fillLinkTarget() const {
+    if (linkedFolders().empty()) return;
+    writeText(joinPath(linkedFolders(), "target\\a.txt"), "kept");
+    writeText(joinPath(linkedFolders(), "target\\setup_ko_u3-1.vpu"), "kept too");
+  }
+  void expectLinkTargetKept() const {
+    if (linkedFolders().empty()) return;
+    const std::string target = joinPath(linkedFolders(), "target");
+    EXPECT_EQ(folderListing(target), (std::vector<std::string>{"a.txt", "setup_ko_u3-1.vpu"}));
+    EXPECT_EQ(readText(joinPath(target, "a.txt")) + "|" + readText(joinPath(target, "setup_ko_u3-1.vpu")),
+              "kept|kept too");
   }
   // Forgets the journal and the log of the runs so far.
   void forgetRuns() const {
@@ -65,6 +86,8 @@ class JobsE2E : public E2E {
   static constexpr uint32_t kPathNotFound = 3;
   static constexpr uint32_t kBadExeFormat = 193;
   static constexpr uint32_t kFilenameExcedRange = 206;
+  static constexpr uint32_t kDirectory = 267;         // ERROR_DIRECTORY
+  static constexpr uint32_t kCantAccessFile = 1920;   // ERROR_CANT_ACCESS_FILE
 
   std::string temp = box.folder("temp");
 };

@@ -81,11 +81,13 @@ TEST_F(InstallScan, InstallerThatCannotStartDoesNotStartTheApplication) {
 
 TEST_F(InstallScan, WorkFolderThatCannotBeMadeCopiesAndStartsNothing) {
   packDouble("setup_ko_u3-1.vpu");
+  fillLinkTarget();
   for (const BlockedTemp& blocked : blockedTemps()) {
     SCOPED_TRACE(blocked.label);
     EXPECT_EQ(run("/installScan", blocked.env), blocked.error);
     EXPECT_TRUE(journal().empty());
     EXPECT_TRUE(folderListing(cwd).empty());
+    expectLinkTargetKept();
   }
 }
 
@@ -108,6 +110,14 @@ TEST_F(WorkFolderBase, ReferencesInTempAreExpanded) {
   const std::string deeper = box.folder("base\\deeper");
   EXPECT_EQ(scanCommandLines({{"TEMP", "%KOU3_TEST_BASE%\\deeper"}, {"KOU3_TEST_BASE", base}}),
             Lines{installerLine(joinPath(deeper, "kou3_ins"))});
+}
+
+TEST_F(WorkFolderBase, TempNamedOutsideTheCodePageIsTakenInItsShortForm) {
+  const std::wstring named = box.folder(std::wstring(L"\x0432\x0440\x0435\x043C\x044F"));  // "время"
+  const std::string shortForm = shortPath(named);
+  ASSERT_FALSE(shortForm.empty());
+  EXPECT_EQ(scanCommandLines({{"TEMP", named}}), Lines{installerLine(joinPath(shortForm, "kou3_ins"))});
+  EXPECT_TRUE(folderListing(shortForm).empty());
 }
 
 TEST_F(WorkFolderBase, CTempWhenTempIsMissing) {
@@ -144,7 +154,7 @@ class SetProxy : public JobsE2E {
  protected:
   void SetUp() override { packDouble("setup_ko_u3-1.vpu"); }
   // The temporary folder comes from TEMP alone (TMP would come first).
-  static EnvChanges tempIs(const std::string& folder) { return {{"TMP", std::nullopt}, {"TEMP", folder}}; }
+  static EnvChanges tempIs(const EnvValue& folder) { return {{"TMP", std::nullopt}, {"TEMP", folder}}; }
   std::string proxyLine(const std::string& proxyFile) const {
     return "setup.exe|" + installer() + " /setproxy \"" + proxyFile + "\"";
   }
@@ -165,6 +175,16 @@ TEST_F(SetProxy, HandsTheProxyFileWithOneBackslashBeforeIt) {
   EXPECT_EQ(journal(), (Lines{line, line}));
   EXPECT_TRUE(folderListing(temp).empty());
   EXPECT_EQ(log(), "");
+}
+
+TEST_F(SetProxy, TemporaryFolderNamedOutsideTheCodePageIsHandedInItsShortForm) {
+  const std::wstring named = box.folder(std::wstring(L"\x0432\x0440\x0435\x043C\x044F"));  // "время"
+  const std::string shortForm = shortPath(named);
+  ASSERT_FALSE(shortForm.empty());
+  script("setup.exe", {"0"});
+
+  EXPECT_EQ(run("/setProxy", tempIs(named)), 0u);
+  EXPECT_EQ(journal(), Lines{proxyLine(joinPath(shortForm, "zebpxycf.ini"))});
 }
 
 TEST_F(SetProxy, ProxyPathMustFitTheWindowsPathLimit) {

@@ -1,7 +1,7 @@
 #include "e2e.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cwctype>
 
 #include "host/win.h"
 // After windows.h, which it needs.
@@ -9,29 +9,30 @@
 
 namespace {
 
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+std::wstring upper(std::wstring text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
   return text;
 }
 
-// This process's environment with the changes applied, as a block for CreateProcessA.
-std::string environmentBlock(const EnvChanges& changes) {
-  std::vector<std::string> entries;
-  char* block = GetEnvironmentStringsA();
-  for (const char* entry = block; *entry != '\0'; entry += std::char_traits<char>::length(entry) + 1) {
+// This process's environment with the changes applied, as a Unicode block for CreateProcessW:
+// values outside the ANSI code page reach the child as they are.
+std::wstring environmentBlock(const EnvChanges& changes) {
+  std::vector<std::wstring> entries;
+  wchar_t* block = GetEnvironmentStringsW();
+  for (const wchar_t* entry = block; *entry != L'\0'; entry += std::char_traits<wchar_t>::length(entry) + 1) {
     entries.emplace_back(entry);
   }
-  FreeEnvironmentStringsA(block);
+  FreeEnvironmentStringsW(block);
   for (const auto& [name, value] : changes) {
-    const std::string key = upper(name) + "=";
+    const std::wstring key = upper(widen(name)) + L"=";
     entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [&](const std::string& entry) { return upper(entry.substr(0, key.size())) == key; }),
+                                 [&](const std::wstring& entry) { return upper(entry.substr(0, key.size())) == key; }),
                   entries.end());
-    if (value) entries.push_back(name + "=" + *value);
+    if (value) entries.push_back(widen(name) + L"=" + value->wide());
   }
-  std::string result;
-  for (const std::string& entry : entries) result += entry + '\0';
-  result += '\0';
+  std::wstring result;
+  for (const std::wstring& entry : entries) result += entry + L'\0';
+  result += L'\0';
   return result;
 }
 
@@ -42,15 +43,17 @@ namespace {
 constexpr DWORD kTimeLimitMs = 120000;
 
 // Starts commandLine with the changed environment; false (and a test failure) when it cannot.
-bool startProcess(const std::string& commandLine, const EnvChanges& env, const std::string& currentFolder,
+bool startProcess(const std::wstring& commandLine, const EnvChanges& env, const std::string& currentFolder,
                   DWORD flags, PROCESS_INFORMATION& info) {
-  std::string line = commandLine;
-  std::string block = environmentBlock(env);
-  STARTUPINFOA startup{};
+  std::wstring line = commandLine;
+  std::wstring block = environmentBlock(env);
+  const std::wstring folder = widen(currentFolder);
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, flags, block.data(),
-                      currentFolder.empty() ? nullptr : currentFolder.c_str(), &startup, &info)) {
-    ADD_FAILURE() << "cannot start " << commandLine << ": error " << GetLastError();
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, flags | CREATE_UNICODE_ENVIRONMENT, block.data(),
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+    const DWORD error = GetLastError();
+    ADD_FAILURE() << "cannot start " << ::testing::PrintToString(commandLine) << ": error " << error;
     return false;
   }
   return true;
@@ -96,12 +99,17 @@ uint32_t exitCodeOf(const std::string& commandLine, HANDLE process, ULONGLONG de
 
 uint32_t runProcess(const std::string& commandLine, const EnvChanges& env, const std::string& currentFolder,
                     MemoryPeak* peak) {
+  return runProcess(widen(commandLine), env, currentFolder, peak);
+}
+
+uint32_t runProcess(const std::wstring& commandLine, const EnvChanges& env, const std::string& currentFolder,
+                    MemoryPeak* peak) {
   if (peak != nullptr) *peak = MemoryPeak();
   PROCESS_INFORMATION info{};
   if (!startProcess(commandLine, env, currentFolder, 0, info)) return 0xDEADDEAD;
   KernelHandle process(info.hProcess);
   KernelHandle thread(info.hThread);
-  return exitCodeOf(commandLine, process.get(), GetTickCount64() + kTimeLimitMs, peak);
+  return exitCodeOf(::testing::PrintToString(commandLine), process.get(), GetTickCount64() + kTimeLimitMs, peak);
 }
 
 std::vector<uint32_t> runProcessesAtOnce(const std::vector<std::string>& commandLines,
@@ -110,7 +118,7 @@ std::vector<uint32_t> runProcessesAtOnce(const std::vector<std::string>& command
   std::vector<KernelHandle> threads;
   for (size_t i = 0; i < commandLines.size(); ++i) {
     PROCESS_INFORMATION info{};
-    const bool started = startProcess(commandLines[i], envs[i], currentFolder, CREATE_SUSPENDED, info);
+    const bool started = startProcess(widen(commandLines[i]), envs[i], currentFolder, CREATE_SUSPENDED, info);
     processes.emplace_back(started ? info.hProcess : nullptr);
     threads.emplace_back(started ? info.hThread : nullptr);
   }
@@ -141,7 +149,7 @@ uint32_t E2E::run(const std::string& tail, const EnvChanges& env, MemoryPeak* pe
 Started E2E::start(const std::string& tail, const EnvChanges& env) {
   Started started;
   PROCESS_INFORMATION info{};
-  if (startProcess(lineWith(tail), withFolders(env), cwd, 0, info)) {
+  if (startProcess(widen(lineWith(tail)), withFolders(env), cwd, 0, info)) {
     started.process.reset(info.hProcess);
     started.id = info.dwProcessId;
     CloseHandle(info.hThread);
@@ -151,6 +159,10 @@ Started E2E::start(const std::string& tail, const EnvChanges& env) {
 
 uint32_t E2E::runLine(const std::string& commandLine, const EnvChanges& env, MemoryPeak* peak) {
   return runProcess(commandLine, withFolders(env), cwd, peak);
+}
+
+uint32_t E2E::runLine(const std::wstring& commandLine, const EnvChanges& env) {
+  return runProcess(commandLine, withFolders(env), cwd);
 }
 
 std::vector<uint32_t> E2E::runAtOnce(const std::string& tail, const std::vector<EnvChanges>& envs) {

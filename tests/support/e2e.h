@@ -12,8 +12,21 @@
 #include "host/win.h"
 #include "sandbox.h"
 
+// A variable's value as the child gets it, in UTF-16: text of the ANSI code page as the tests
+// build their paths, or wide text for names with letters outside it.
+class EnvValue {
+ public:
+  EnvValue(const char* ansi) : wide_(widen(ansi)) {}
+  EnvValue(const std::string& ansi) : wide_(widen(ansi)) {}
+  EnvValue(std::wstring wide) : wide_(std::move(wide)) {}
+  const std::wstring& wide() const { return wide_; }
+
+ private:
+  std::wstring wide_;
+};
+
 // Changes to the child's environment: a variable set to a value, or removed (nullopt).
-using EnvChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
+using EnvChanges = std::vector<std::pair<std::string, std::optional<EnvValue>>>;
 
 // The most memory a child held, in bytes: its peak working set and its peak commit charge, each
 // 0 when the system does not tell. Wine counts no memory that was reserved but never touched.
@@ -25,6 +38,9 @@ struct MemoryPeak {
 // Starts commandLine with the given environment and current folder, waits (failing the test
 // after two minutes) and returns the full 32-bit exit code; with peak, also the child's memory.
 uint32_t runProcess(const std::string& commandLine, const EnvChanges& env, const std::string& currentFolder,
+                    MemoryPeak* peak = nullptr);
+// The same for a command line with letters outside the ANSI code page.
+uint32_t runProcess(const std::wstring& commandLine, const EnvChanges& env, const std::string& currentFolder,
                     MemoryPeak* peak = nullptr);
 
 // Starts one process per command line, each with its own environment changes, all suspended,
@@ -49,6 +65,8 @@ class E2E : public ::testing::Test {
   Started start(const std::string& tail, const EnvChanges& env = {});
   // Runs exactly commandLine (its first word must name the program copy, kou3upd()).
   uint32_t runLine(const std::string& commandLine, const EnvChanges& env = {}, MemoryPeak* peak = nullptr);
+  // The same for a program copy in a folder named outside the ANSI code page.
+  uint32_t runLine(const std::wstring& commandLine, const EnvChanges& env = {});
   // Runs kou3upd.exe with tail once per entry of envs, all at the same time; the exit codes in order.
   std::vector<uint32_t> runAtOnce(const std::string& tail, const std::vector<EnvChanges>& envs);
 

@@ -30,6 +30,12 @@ std::string Sandbox::folder(const std::string& name) const {
   return path;
 }
 
+std::wstring Sandbox::folder(const std::wstring& name) const {
+  const std::wstring path = widen(root_) + L"\\" + name;
+  CreateDirectoryW(path.c_str(), nullptr);
+  return path;
+}
+
 std::string joinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   return folder.back() == '\\' ? folder + name : folder + "\\" + name;
@@ -119,6 +125,33 @@ std::string shortPath(const std::string& path) {
   char result[MAX_PATH] = {};
   const DWORD length = GetShortPathNameA(path.c_str(), result, sizeof result);
   return (length == 0 || length >= sizeof result) ? std::string() : std::string(result, length);
+}
+
+std::string shortPath(const std::wstring& path) {
+  wchar_t result[MAX_PATH] = {};
+  const DWORD length = GetShortPathNameW(path.c_str(), result, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  char ansi[MAX_PATH];
+  BOOL usedDefault = FALSE;
+  if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, result, -1, ansi, sizeof ansi, nullptr, &usedDefault) == 0 ||
+      usedDefault) {
+    return std::string();
+  }
+  return ansi;
+}
+
+std::wstring widen(const std::string& ansi) {
+  if (ansi.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), length);
+  return wide;
+}
+
+std::string linkedFolders() {
+  char value[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("KOU3_LINKED", value, sizeof value);
+  return (length == 0 || length >= sizeof value) ? std::string() : std::string(value, length);
 }
 
 std::string binFolder() {

@@ -18,6 +18,8 @@ class Sandbox {
   const std::string& root() const { return root_; }
   // root\name, made as a folder (with its parents) when it is missing.
   std::string folder(const std::string& name) const;
+  // root\name for a name with letters outside the ANSI code page, made when it is missing.
+  std::wstring folder(const std::wstring& name) const;
 
  private:
   std::string root_;
@@ -39,5 +41,11 @@ void removeTree(const std::string& path);
 // or else in the order the directory search delivers them.
 std::vector<std::string> folderListing(const std::string& path, bool sorted = true);
 std::string shortPath(const std::string& path);  // as GetShortPathNameA gives it
+// The short form of a path named outside the ANSI code page, in ANSI; empty when it has none.
+std::string shortPath(const std::wstring& path);
+std::wstring widen(const std::string& ansi);  // from the ANSI code page
+// The folder in which tests/e2e/linked_folder.sh made "temp\kou3_ins" a symbolic link to
+// "target" on the Linux side (KOU3_LINKED); empty when the tests do not run under it.
+std::string linkedFolders();
 std::string binFolder();                         // where this test program and kou3upd.exe are
 std::vector<std::string> splitLines(const std::string& text);  // on "\n", a "\r" before it dropped

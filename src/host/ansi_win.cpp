@@ -1,0 +1,36 @@
+#include "host/ansi.h"
+
+#include "host/win.h"
+
+namespace {
+
+// The exact ANSI form of text; false when a letter has none or the result does not fit.
+bool exactAnsi(const wchar_t* text, char (&ansi)[kAnsiPathSize]) {
+  BOOL usedDefault = FALSE;
+  // A system whose ANSI code page is UTF-8 has every letter, and accepts neither the flag nor
+  // the question: there only invalid UTF-16 fails.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const int length = WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, text, -1, ansi,
+                                         static_cast<int>(sizeof ansi), nullptr, utf8 ? nullptr : &usedDefault);
+  if (length == 0 || usedDefault) {
+    ansi[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool sysAnsiShortPath(const wchar_t* path, char (&ansi)[kAnsiPathSize]) {
+  wchar_t shortPath[kAnsiPathSize];
+  const DWORD length = GetShortPathNameW(path, shortPath, kAnsiPathSize);
+  if (length == 0 || length >= kAnsiPathSize) {
+    ansi[0] = '\0';
+    return false;
+  }
+  return exactAnsi(shortPath, ansi);
+}
+
+bool sysAnsiPath(const wchar_t* path, char (&ansi)[kAnsiPathSize]) {
+  return exactAnsi(path, ansi) || sysAnsiShortPath(path, ansi);
+}

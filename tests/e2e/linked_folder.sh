@@ -1,0 +1,15 @@
+#!/bin/bash
+# Runs the tests named by a filter with a symbolic link at a work folder's place, made on the
+# Linux side (Wine cannot make one): <dir>/temp/kou3_ins -> <dir>/target, with <dir> handed to
+# the tests as a Z: path in KOU3_LINKED. The folder goes on every way out.
+# Usage: linked_folder.sh TESTS_EXE GTEST_FILTER
+set -u
+tests=$1
+filter=$2
+dir=$(mktemp -d /tmp/kou3-linked.XXXXXX) || exit 1
+trap 'rm -rf "$dir"' EXIT
+trap 'exit 1' INT TERM HUP
+mkdir "$dir/temp" "$dir/target"
+ln -s "$dir/target" "$dir/temp/kou3_ins"
+KOU3_LINKED="Z:$(printf '%s' "$dir" | tr / '\\')" \
+  "$(dirname "$0")/../../tools/wine-run" "$tests" --gtest_filter="$filter" </dev/null
