@@ -19,6 +19,10 @@ extern LowLevelCopy gFileCopy;
 uint32_t filCopyFile(const char* from, const char* to);
 uint32_t filDeleteFile(const char* path);
 
+// Drops the read-only mark of a file of kou3upd's own (a copy keeps its source's) so that it can
+// be deleted. A link is left alone: its mark is its target's.
+void filClearReadOnly(const char* path);
+
 // A temporary name of this run's own beside target ("<target>.kou3upd-<process id>.tmp"). Files
 // of that pattern left there by runs that no longer run are deleted first; nothing else is.
 std::string filFreshTemporary(const std::string& target);

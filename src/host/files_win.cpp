@@ -63,9 +63,8 @@ bool isRunning(DWORD processId) {
   return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
-// Our own temporary file: a copy may carry the source's read-only mark, which would refuse it.
 void deleteOwnFile(const std::string& path) {
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  filClearReadOnly(path.c_str());
   filDeleteFile(path.c_str());
 }
 
@@ -115,6 +114,15 @@ uint32_t filDeleteFile(const char* path) {
   return retried(path, [path] { return DeleteFileA(path) != FALSE; });
 }
 
+void filClearReadOnly(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return;
+  }
+  SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
 std::string filFreshTemporary(const std::string& target) {
   const std::string prefix = target + kTemporaryMark;
   const std::string folder = target.substr(0, filFolderLength(target.c_str()));
@@ -128,7 +136,7 @@ std::string filFreshTemporary(const std::string& target) {
           !isRunning(processId)) {
         // Not retried: a leftover that is held belongs to a run that is still going.
         const std::string leftover = folder + entry.cFileName;
-        SetFileAttributesA(leftover.c_str(), FILE_ATTRIBUTE_NORMAL);
+        filClearReadOnly(leftover.c_str());
         DeleteFileA(leftover.c_str());
       }
     } while (FindNextFileA(search.get(), &entry));

@@ -76,6 +76,13 @@ uint32_t notAFolderOfItsOwn(DWORD attributes) {
   return 0;
 }
 
+// Called right after the last FindNextFileA: result when the listing ran to its end, otherwise
+// the error that ended it.
+uint32_t afterListing(uint32_t result) {
+  const DWORD error = GetLastError();
+  return error == ERROR_NO_MORE_FILES ? result : nonZero(error, ERROR_READ_FAULT);
+}
+
 std::string folderPart(const std::string& path) { return path.substr(0, filFolderLength(path.c_str())); }
 
 uint32_t deleteContents(const std::string& folder, const char* contentPattern, bool recurse) {
@@ -185,8 +192,7 @@ uint32_t filCopyPath(const char* source, const char* destination) {
     if (const uint32_t error = filCopyFile(from.c_str(), to.c_str())) return error;
   } while (FindNextFileA(search.get(), &entry));
   // The listing may also end early, as when the drive is pulled.
-  const DWORD error = GetLastError();
-  return error == ERROR_NO_MORE_FILES ? 0 : nonZero(error, ERROR_READ_FAULT);
+  return afterListing(0);
 }
 
 uint32_t filEmptyPath(const char* folder) {
@@ -203,16 +209,12 @@ uint32_t filEmptyPath(const char* folder) {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     filJoinPath(path, folder, entry.cFileName);
     // A copy of a read-only file on the drive keeps its mark, and the clean-up after the run
-    // leaves it; here it goes, or the copy of the same file could not replace it. A link's own
-    // mark cannot be changed without changing its target's.
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) && !isReparsePoint(entry.dwFileAttributes)) {
-      SetFileAttributesA(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-    }
+    // leaves it; here it goes, or the copy of the same file could not replace it.
+    filClearReadOnly(path.c_str());
     if (const uint32_t error = filDeleteFile(path.c_str())) result = error;
   } while (FindNextFileA(search.get(), &entry));
   // A listing that ends early may have passed over a leftover.
-  const DWORD error = GetLastError();
-  return error == ERROR_NO_MORE_FILES ? result : nonZero(error, ERROR_READ_FAULT);
+  return afterListing(result);
 }
 
 uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bool recurse) {
