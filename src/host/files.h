@@ -23,9 +23,16 @@ uint32_t filDeleteFile(const char* path);
 // be deleted. A link is left alone: its mark is its target's.
 void filClearReadOnly(const char* path);
 
-// A temporary name of this run's own beside target ("<target>.kou3upd-<process id>.tmp"). Files
-// of that pattern left there by runs that no longer run are deleted first; nothing else is.
+// Deletes the temporary files of kou3upd's own pattern beside target ("<target>.kou3upd-<process
+// id>.tmp") that runs which no longer run left there; nothing else.
+void filSweepLeftovers(const std::string& target);
+
+// A temporary name of this run's own beside target, once the leftovers there are swept.
 std::string filFreshTemporary(const std::string& target);
+
+// Renames from over target (replacing it) with write-through, waiting out brief locks. from must
+// be on target's volume. 0, or the Windows error code; from and target then stay as they were.
+uint32_t filMoveOver(const std::string& from, const std::string& target);
 
 // Ends a replacement: when fillError is 0, renames temporary over target with write-through;
 // otherwise, or when the rename fails, deletes temporary and leaves target as it was.

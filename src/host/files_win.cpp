@@ -123,34 +123,38 @@ void filClearReadOnly(const char* path) {
   SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
-std::string filFreshTemporary(const std::string& target) {
+void filSweepLeftovers(const std::string& target) {
   const std::string prefix = target + kTemporaryMark;
   const std::string folder = target.substr(0, filFolderLength(target.c_str()));
   const std::string namePrefix = prefix.substr(folder.size());
   WIN32_FIND_DATAA entry;
   const FindHandle search(FindFirstFileA((prefix + "*" + kTemporaryEnd).c_str(), &entry));
-  if (search) {
-    do {
-      DWORD processId = 0;
-      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTemporaryName(entry.cFileName, namePrefix, processId) &&
-          !isRunning(processId)) {
-        // Not retried: a leftover that is held belongs to a run that is still going.
-        const std::string leftover = folder + entry.cFileName;
-        filClearReadOnly(leftover.c_str());
-        DeleteFileA(leftover.c_str());
-      }
-    } while (FindNextFileA(search.get(), &entry));
-  }
-  return prefix + std::to_string(GetCurrentProcessId()) + kTemporaryEnd;
+  if (!search) return;
+  do {
+    DWORD processId = 0;
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTemporaryName(entry.cFileName, namePrefix, processId) &&
+        !isRunning(processId)) {
+      // Not retried: a leftover that is held belongs to a run that is still going.
+      const std::string leftover = folder + entry.cFileName;
+      filClearReadOnly(leftover.c_str());
+      DeleteFileA(leftover.c_str());
+    }
+  } while (FindNextFileA(search.get(), &entry));
+}
+
+std::string filFreshTemporary(const std::string& target) {
+  filSweepLeftovers(target);
+  return target + kTemporaryMark + std::to_string(GetCurrentProcessId()) + kTemporaryEnd;
+}
+
+uint32_t filMoveOver(const std::string& from, const std::string& target) {
+  return retried(target.c_str(), [&] {
+    return MoveFileExA(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  });
 }
 
 uint32_t filPutInPlace(const std::string& temporary, const std::string& target, uint32_t fillError) {
-  uint32_t error = fillError;
-  if (error == 0) {
-    error = retried(target.c_str(), [&] {
-      return MoveFileExA(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-    });
-  }
+  const uint32_t error = fillError != 0 ? fillError : filMoveOver(temporary, target);
   if (error != 0) deleteOwnFile(temporary);
   return error;
 }

@@ -36,9 +36,12 @@ uint32_t u3BackupVpuFiles() {
 
 uint32_t u3RestoreVpuFiles() {
   for (const FixedPackage& fixed : kFixedPackages) {
-    const std::string backup = inAppData(fixed.backup);
-    // A package that cannot be replaced (read-only, held open) keeps its backup for next time.
-    if (filReplaceWithCopy(backup, inAppData(fixed.package)) == 0) filDeleteFile(backup.c_str());
+    // The backup becomes the package: no bytes are copied, and it is gone once it is back. A
+    // package that cannot be replaced (read-only, held open, a folder) keeps its backup for the
+    // next restore.
+    const std::string package = inAppData(fixed.package);
+    filSweepLeftovers(package);
+    filMoveOver(inAppData(fixed.backup), package);
   }
   return 0;
 }
