@@ -2,6 +2,8 @@
 //   unpacking time of /extractSetup against a minimal uncompress-and-write program (1, 16, 64 MiB),
 //   peak working set of /extractSetup against body size + image size,
 //   start-up time with no job against an empty Windows program,
+//   /checkUpdate with a large fixed package, and /hostConfigure putting back a leftover backup of
+//   it, against one flushed copy of the same bytes (64 and 512 MiB),
 //   the size of kou3upd.exe and its imports.
 // Usage: bench [RUNS]   (run from the bin folder of the windows build; default 7 runs each)
 #define WIN32_LEAN_AND_MEAN
@@ -111,6 +113,79 @@ Bytes executableLike(size_t length) {
   return image;
 }
 
+// Bytes that do not compress, as a package's body does not.
+Bytes noise(size_t length) {
+  Bytes bytes(length);
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  for (size_t i = 0; i < length; i += 8) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    for (size_t j = 0; j < 8 && i + j < length; ++j) bytes[i + j] = static_cast<uint8_t>(state >> (8 * j));
+  }
+  return bytes;
+}
+
+template <class Step>
+double secondsOf(Step step) {
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  step();
+  QueryPerformanceCounter(&end);
+  return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The least a backup can cost: one copy of the file, flushed to the disk, as a backup leaves it.
+double flushedCopy(const std::string& from, const std::string& to) {
+  return secondsOf([&] {
+    CopyFileA(from.c_str(), to.c_str(), FALSE);
+    HANDLE file = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FlushFileBuffers(file);
+    CloseHandle(file);
+  });
+}
+
+// /checkUpdate and a leftover restore with a fixed package of each size, the installer and the
+// launcher being programs that return at once.
+void backupAndRestore(const std::string& bin, const std::string& kou3upd, const std::string& drive,
+                      const std::string& environment, int runs) {
+  Bytes empty;
+  readWholeFile(bin + "\\empty_program.exe", empty);
+  writeWholeFile(drive + "\\setup_ko_u3-1.vpu", vpuPack(empty));
+  writeWholeFile(drive + "\\kou3lnch-1.vpu", vpuPack(empty));
+  const std::string package = drive + "\\prod-ko_u3.vpu";
+  const std::string backup = drive + "\\prod-ko_u3.bak";
+  const std::string copy = drive + "\\copy.bin";
+  std::printf("\nbackup and restore: median of %d runs; copy: one CopyFile of the package and a flush; rename:\n"
+              "one MoveFileEx of such a copy over the package, which the file system pays for dropping the old one\n",
+              runs);
+  std::printf("%10s %10s %14s %8s %14s %14s %12s %10s\n", "package", "copy s", "/checkUpdate s", "ratio",
+              "restore run s", "no restore s", "difference", "rename s");
+  for (const size_t mebibytes : {64, 512}) {
+    writeWholeFile(package, noise(mebibytes << 20));
+    std::vector<double> copied, check, restore, plain, renamed;
+    for (int i = 0; i < runs; ++i) {
+      copied.push_back(flushedCopy(package, copy));
+      DeleteFileA(copy.c_str());
+      check.push_back(runOnce("\"" + kou3upd + "\" /checkUpdate", environment).seconds);
+      flushedCopy(package, backup);
+      restore.push_back(runOnce("\"" + kou3upd + "\" /hostConfigure", environment).seconds);
+      plain.push_back(runOnce("\"" + kou3upd + "\" /hostConfigure", environment).seconds);
+      flushedCopy(package, copy);
+      renamed.push_back(secondsOf([&] {
+        MoveFileExA(copy.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+      }));
+    }
+    std::printf("%6zu MiB %10.3f %14.3f %8.2f %14.3f %14.3f %12.3f %10.3f\n", mebibytes, median(copied),
+                median(check), median(check) / median(copied), median(restore), median(plain),
+                median(restore) - median(plain), median(renamed));
+  }
+  for (const char* name : {"setup_ko_u3-1.vpu", "kou3lnch-1.vpu", "prod-ko_u3.vpu", "prod-ko_u3.bak"}) {
+    DeleteFileA((drive + "\\" + name).c_str());
+  }
+}
+
 std::string environmentWith(const std::string& drive, const std::string& host) {
   std::string block;
   char* strings = GetEnvironmentStringsA();
@@ -182,6 +257,8 @@ int main(int argc, char** argv) {
   std::printf("\nstart-up, no job: kou3upd %.4f s, empty program %.4f s, ratio %.2f (median of %d)\n", median(ours),
               median(empty), median(ours) / median(empty), runs * 3);
 
+  backupAndRestore(bin, kou3upd, drive, environment, runs);
+
   Bytes self;
   readWholeFile(kou3upd, self);
   std::printf("size: kou3upd.exe %zu bytes\n", self.size());
@@ -189,6 +266,7 @@ int main(int argc, char** argv) {
   DeleteFileA(package.c_str());
   DeleteFileA((host + "\\setup.exe").c_str());
   DeleteFileA((host + "\\reference.exe").c_str());
+  DeleteFileA((host + "\\KoU3Launcher.exe").c_str());
   RemoveDirectoryA(host.c_str());
   RemoveDirectoryA(drive.c_str());
   RemoveDirectoryA(root.c_str());
