@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes as a package file, read from memory. Besides the sanitizers'
-// findings, a read must never take a body block larger than the input past its header, and a
-// successful one never hands back more than the header's image size.
+// findings, a read must never take a body block larger than the input past its header, a
+// successful one never hands back more than the header's image size, and only a failed one says
+// why it failed.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -13,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryStream stream(std::vector<uint8_t>(data, data + size));
   std::unique_ptr<uint8_t[]> image;
   uint32_t length = 0;
-  const bool ok = pkgReadFromStream(stream, image, length);
+  PkgReadNote note;
+  const bool ok = pkgReadFromStream(stream, image, length, &note);
+  if (ok != (note.refused == nullptr)) std::abort();
 
   const size_t pastHeader = size > kPackageHeaderSize ? size - kPackageHeaderSize : 0;
   for (const uint32_t asked : stream.allocations) {

@@ -77,6 +77,12 @@ for arch in x64 x86; do
     "$work/verify.log"
 done
 
+# The web page is optional: the signature then carries the program's name alone.
+status=0
+tools/release --cert "$work/signer.pfx" --ca "$work/ca.pem" --dist "$work/no-url" >"$work/no-url.log" 2>&1 || status=$?
+check "a release signed without --url is made ($status), and tools/release verified its signatures" \
+  grep -q "signed by" <(tail -n 1 "$work/no-url.log")
+
 # One flipped byte in the middle of the signed code.
 cp "$work/signed/kou3upd-$version-x64.exe" "$work/flipped.exe"
 offset=$(($(stat -c %s "$work/flipped.exe") / 2))

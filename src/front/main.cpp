@@ -3,6 +3,7 @@
 #include "front/dispatch.h"
 #include "front/settings.h"
 #include "host/dllsearch.h"
+#include "host/trace.h"
 #include "host/win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -14,6 +15,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   StringList words;
   cmdSplitLine(cmdText, words);
   cmdParseSwitches(words);
+  sysTrace("job %u from \"%s\": silent %d, progress %d, updateVps %d, hwnd %d", gSettings.jobCode, cmdText,
+           gSettings.silent, gSettings.progress, gSettings.updateVps, gSettings.hwnd);
+  sysTrace("drive folder \"%s\", host folder \"%s\"", gSettings.appDataPath, gSettings.hostExecPath);
   const uint32_t result = u3RunJob(gSettings.jobCode, cmdText);
-  return static_cast<int>(u3ExitCode(gSettings.jobCode, result));
+  const uint32_t exitCode = u3ExitCode(gSettings.jobCode, result);
+  sysTrace("exit code %u (0x%X), job result 0x%X", exitCode, exitCode, result);
+  return static_cast<int>(exitCode);
 }

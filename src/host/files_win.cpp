@@ -1,9 +1,9 @@
 #include "host/files.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "host/path.h"
+#include "host/trace.h"
 #include "host/win.h"
 
 namespace {
@@ -12,9 +12,6 @@ namespace {
 constexpr unsigned kDoublingPauses = 5;
 constexpr DWORD kLongPauseMs = 250;
 constexpr DWORD kWaitBudgetMs = 2000;
-
-constexpr char kTemporaryMark[] = ".kou3upd-";
-constexpr char kTemporaryEnd[] = ".tmp";
 
 DWORD pauseBefore(unsigned attempt) { return attempt < kDoublingPauses ? 10u << attempt : kLongPauseMs; }
 
@@ -45,12 +42,11 @@ bool copyFile(const char* from, const char* to) { return CopyFileA(from, to, FAL
 
 // True when name is prefix followed by a decimal process id and ".tmp", and nothing else.
 bool isTemporaryName(const char* name, const std::string& prefix, DWORD& processId) {
-  if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) return false;
-  const char* digits = name + prefix.size();
-  char* end = nullptr;
-  const unsigned long id = std::strtoul(digits, &end, 10);
-  if (end == digits || *digits < '0' || *digits > '9' || std::strcmp(end, kTemporaryEnd) != 0) return false;
-  processId = static_cast<DWORD>(id);
+  uint32_t id = 0;
+  if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0 || !filIsTemporaryTail(name + prefix.size(), id)) {
+    return false;
+  }
+  processId = id;
   return true;
 }
 
@@ -100,7 +96,11 @@ bool sysRetryBusy(uint32_t error, const char* path, unsigned& attempt) {
     }
   }
   const DWORD pause = pauseBefore(attempt);
-  if (waitedBefore(attempt) + pause > kWaitBudgetMs) return false;
+  if (waitedBefore(attempt) + pause > kWaitBudgetMs) {
+    sysTrace("busy %s: error %u, given up", path != nullptr ? path : "", error);
+    return false;
+  }
+  sysTrace("busy %s: error %u, trying again in %lu ms", path != nullptr ? path : "", error, pause);
   Sleep(pause);
   ++attempt;
   return true;
@@ -137,7 +137,8 @@ void filSweepLeftovers(const std::string& target) {
       // Not retried: a leftover that is held belongs to a run that is still going.
       const std::string leftover = folder + entry.cFileName;
       filClearReadOnly(leftover.c_str());
-      DeleteFileA(leftover.c_str());
+      const bool deleted = DeleteFileA(leftover.c_str()) != FALSE;
+      sysTrace("leftover %s of a run that ended: %s", leftover.c_str(), deleted ? "deleted" : "kept");
     }
   } while (FindNextFileA(search.get(), &entry));
 }
@@ -148,12 +149,15 @@ std::string filFreshTemporary(const std::string& target) {
 }
 
 uint32_t filMoveOver(const std::string& from, const std::string& target) {
-  return retried(target.c_str(), [&] {
+  const uint32_t error = retried(target.c_str(), [&] {
     return MoveFileExA(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
   });
+  sysTrace("rename %s over %s: error %u", from.c_str(), target.c_str(), error);
+  return error;
 }
 
 uint32_t filPutInPlace(const std::string& temporary, const std::string& target, uint32_t fillError) {
+  if (fillError != 0) sysTrace("write %s: error %u", temporary.c_str(), fillError);
   const uint32_t error = fillError != 0 ? fillError : filMoveOver(temporary, target);
   if (error != 0) deleteOwnFile(temporary);
   return error;

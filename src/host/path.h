@@ -1,6 +1,7 @@
 // Paths: joining a folder and a name, and finding where a path's folder part ends.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // result = folder, a backslash unless one side already has it, then name. An empty folder
@@ -12,3 +13,11 @@ void filJoinPath(std::string& result, const char* folder, const char* name);
 // as ANSI multibyte text so that a trail byte of 0x5C does not count; 0 when there is none.
 // Windows only.
 std::size_t filFolderLength(const char* path);
+
+// A file that kou3upd replaces is written first to "<file>.kou3upd-<process id>.tmp" beside it.
+constexpr char kTemporaryMark[] = ".kou3upd-";
+constexpr char kTemporaryEnd[] = ".tmp";
+
+// Whether text, the part of a name after kTemporaryMark, is a decimal process id and ".tmp" and
+// nothing else; processId is then that id.
+bool filIsTemporaryTail(const char* text, uint32_t& processId);

@@ -15,6 +15,14 @@ namespace {
 // bytes never needs more room than this, whatever the header claims.
 constexpr uint64_t kMaxInflateRatio = 1032;
 
+bool refuse(PkgReadNote* note, const char* why, int32_t code = 0) {
+  if (note != nullptr) {
+    note->refused = why;
+    note->code = code;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool readUInt32LE(Stream& stream, uint32_t& value) {
@@ -29,19 +37,25 @@ bool readUInt32LE(Stream& stream, uint32_t& value) {
   return true;
 }
 
-bool pkgReadFromStream(Stream& stream, std::unique_ptr<uint8_t[]>& image, uint32_t& length) {
+bool pkgReadFromStream(Stream& stream, std::unique_ptr<uint8_t[]>& image, uint32_t& length, PkgReadNote* note) {
   char magic[16] = {};
   int32_t got = 0;
   if (!stream.read(magic, sizeof magic, &got) || got != static_cast<int32_t>(sizeof magic) ||
       std::memcmp(magic, kPackageMagic, sizeof magic) != 0) {
-    return false;
+    return refuse(note, "no package magic");
   }
   image.reset();
 
   uint32_t imageSize = 0;
   uint32_t bodySize = 0;
   // A file that ends inside the size fields gives no sizes to trust.
-  if (!readUInt32LE(stream, imageSize) || !readUInt32LE(stream, bodySize)) return false;
+  if (!readUInt32LE(stream, imageSize) || !readUInt32LE(stream, bodySize)) {
+    return refuse(note, "the file ends inside the size fields");
+  }
+  if (note != nullptr) {
+    note->imageSize = imageSize;
+    note->bodySize = bodySize;
+  }
 
   // Take no more than the file holds past the header: the missing tail would only be zeros.
   const int32_t fileSize = stream.getSize();
@@ -52,23 +66,23 @@ bool pkgReadFromStream(Stream& stream, std::unique_ptr<uint8_t[]>& image, uint32
   const auto imageRoom = static_cast<uint32_t>(std::min<uint64_t>(imageSize, inflateBound));
 
   std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[imageRoom == 0 ? 1 : imageRoom]);
-  if (!block) return false;
+  if (!block) return refuse(note, "no memory for the image");
 
   uint8_t* body = stream.readAlloc(bodyLength);
   uLongf produced = imageRoom;
   const int status = uncompress(block.get(), &produced, body, bodyLength);
   stream.releaseBuffer(body);
-  if (status != Z_OK) return false;
+  if (status != Z_OK) return refuse(note, "the body does not inflate within the image size", status);
 
   length = static_cast<uint32_t>(produced);
   image = std::move(block);
   return true;
 }
 
-bool pkgReadFile(const char* path, std::unique_ptr<uint8_t[]>& image, uint32_t& length) {
+bool pkgReadFile(const char* path, std::unique_ptr<uint8_t[]>& image, uint32_t& length, PkgReadNote* note) {
   FileStream stream;
-  if (!stream.open(path)) return false;
-  const bool ok = pkgReadFromStream(stream, image, length);
+  if (!stream.open(path)) return refuse(note, "the file cannot be opened", static_cast<int32_t>(stream.getLastError()));
+  const bool ok = pkgReadFromStream(stream, image, length, note);
   stream.close();
   return ok;
 }

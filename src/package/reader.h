@@ -11,9 +11,20 @@ constexpr uint32_t kPackageHeaderSize = 24;
 // The next four bytes as a little-endian value; false when the stream ends before them.
 bool readUInt32LE(Stream& stream, uint32_t& value);
 
+// What a read found, for those who tell a maintainer about it: the header's sizes and, when the
+// read failed, why.
+struct PkgReadNote {
+  const char* refused = nullptr;  // null when the package was read
+  int32_t code = 0;               // the open's Windows error code, or zlib's status; 0 for neither
+  uint32_t imageSize = 0;
+  uint32_t bodySize = 0;
+};
+
 // Reads the package at the stream's position. On success image holds the unpacked bytes and
 // length their count; on failure image is left null (or untouched when the magic is wrong).
-bool pkgReadFromStream(Stream& stream, std::unique_ptr<uint8_t[]>& image, uint32_t& length);
+// note, when given, receives what the read found.
+bool pkgReadFromStream(Stream& stream, std::unique_ptr<uint8_t[]>& image, uint32_t& length,
+                       PkgReadNote* note = nullptr);
 
 // Opens path and reads the package in it; the file is closed on every way out.
-bool pkgReadFile(const char* path, std::unique_ptr<uint8_t[]>& image, uint32_t& length);
+bool pkgReadFile(const char* path, std::unique_ptr<uint8_t[]>& image, uint32_t& length, PkgReadNote* note = nullptr);

@@ -2,14 +2,14 @@
 #include "package/unpack.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "front/settings.h"
 #include "host/files.h"
 #include "host/path.h"
+#include "host/trace.h"
 #include "host/win.h"
+#include "package/newest.h"
 #include "package/reader.h"
 #include "package/stream.h"
 
@@ -20,25 +20,26 @@ int32_t filFindNewestVpu(std::string& fileName, const char* folder, const char* 
   std::string searchPath;
   filJoinPath(searchPath, folder, pattern);
 
+  sysTrace("search %s", searchPath.c_str());
   WIN32_FIND_DATAA entry;
   FindHandle search(FindFirstFileA(searchPath.c_str(), &entry));
-  if (!search) return -1;
-
-  // The version follows the name and its dash. A name found through its short form could in
-  // principle be shorter than that; its version text is then empty.
-  const std::size_t versionAt = std::strlen(packageName) + 1;
-  int32_t best = -1;
+  if (!search) {
+    const DWORD error = GetLastError();
+    sysTrace("search: no match (error %lu)", error);
+    return -1;
+  }
+  NewestVpu newest(packageName);
   do {
-    const std::size_t nameLength = strnlen(entry.cFileName, sizeof entry.cFileName - 1);
-    const char* versionText = entry.cFileName + (nameLength > versionAt ? versionAt : nameLength);
-    // long is 32 bits here, so strtol's own clamping keeps the version in range.
-    const auto version = static_cast<int32_t>(std::strtol(versionText, nullptr, 16));
-    if (version > best) {
-      best = version;
-      fileName.assign(entry.cFileName, nameLength);
-    }
+    entry.cFileName[sizeof entry.cFileName - 1] = '\0';
+    sysTrace("search: %s, version %d", entry.cFileName, newest.offer(entry.cFileName));
   } while (FindNextFileA(search.get(), &entry));
-  return best;
+  if (newest.version() < 0) {
+    sysTrace("search: takes nothing");
+    return -1;
+  }
+  fileName = newest.fileName();
+  sysTrace("search: takes %s, version %d", fileName.c_str(), newest.version());
+  return newest.version();
 }
 
 namespace {
@@ -74,7 +75,13 @@ int32_t u3UnVpuToHostExe(const char* packageName, const char* exeName) {
 
   std::unique_ptr<uint8_t[]> image;
   uint32_t length = 0;
-  if (!pkgReadFile(source.c_str(), image, length)) return -1;
+  PkgReadNote note;
+  if (!pkgReadFile(source.c_str(), image, length, &note)) {
+    sysTrace("read %s: refused, %s (code %d)", source.c_str(), note.refused, note.code);
+    return -1;
+  }
+  sysTrace("read %s: image size %u, body size %u, unpacked %u bytes", source.c_str(), note.imageSize, note.bodySize,
+           length);
 
   const uint32_t error =
       filReplaceFile(target, [&](const char* temporary) { return writeImage(temporary, image.get(), length); });

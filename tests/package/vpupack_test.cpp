@@ -72,6 +72,12 @@ TEST_F(Vpupack, CreateWritesAPackageThatTheProgramReadsBack) {
                           "body: inflates to 15 bytes, checksum ok\n"
                           "package: ok\n");
   EXPECT_EQ(info.err, "");
+
+  const Outcome extracted = run({"extract", out, folder.file("extracted.exe")});
+  EXPECT_EQ(extracted.code, 0);
+  Bytes image2;
+  ASSERT_TRUE(readWholeFile(folder.file("extracted.exe"), image2));
+  EXPECT_EQ(image2, kImage);
 }
 
 TEST_F(Vpupack, InfoTellsWhatIsWrongAndFailsForABadPackage) {
@@ -100,6 +106,10 @@ TEST_F(Vpupack, InfoTellsWhatIsWrongAndFailsForABadPackage) {
     EXPECT_EQ(info.code, 1) << row.what;
     ASSERT_GE(info.out.size(), row.tail.size()) << row.what;
     EXPECT_EQ(info.out.substr(info.out.size() - row.tail.size()), row.tail) << row.what;
+    const Outcome extract = run({"extract", folder.file("bad.vpu"), folder.file("bad.exe")});
+    EXPECT_EQ(extract.code, 1) << row.what;
+    EXPECT_EQ(extract.err.rfind("vpupack: " + folder.file("bad.vpu") + " does not read as a package: ", 0), 0u) << extract.err;
+    EXPECT_FALSE(std::filesystem::exists(folder.file("bad.exe"))) << row.what;
   }
   const Outcome lower = run({"info", put("bad.vpu", lowerCase)});
   EXPECT_NE(lower.out.find("\nmagic: wrong\n"), std::string::npos);
@@ -120,13 +130,45 @@ TEST_F(Vpupack, MissingFilesAndBadCommandsFail) {
   EXPECT_EQ(info.code, 1);
   EXPECT_EQ(info.out, "");
 
-  const std::string usage = "usage: vpupack create IN OUT\n       vpupack info FILE\n";
+  const std::string usage =
+      "usage: vpupack create IN OUT\n       vpupack info FILE\n       vpupack extract PKG OUT\n"
+      "       vpupack check FOLDER\n";
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {"create", "a"}, {"info"}, {"info", "a", "b"}, {"pack", "a", "b"}, {"INFO", "a"}}) {
+           {}, {"create", "a"}, {"info"}, {"info", "a", "b"}, {"pack", "a", "b"}, {"INFO", "a"}, {"extract", "a"},
+           {"check"}}) {
     const Outcome bad = run(args);
     EXPECT_EQ(bad.code, 2);
     EXPECT_EQ(bad.err, usage);
   }
+}
+
+// The folder as kou3upd sees it: the newest version is taken even when it is broken.
+TEST_F(Vpupack, CheckNamesWhatTheProgramWouldTakeAndWhatARunLeft) {
+  const std::string drive = folder.file("drive");
+  std::filesystem::create_directory(drive);
+  const Bytes good = vpuPack(kImage);
+  writeWholeFile(drive + "/setup_ko_u3-9.vpu", good);
+  writeWholeFile(drive + "/SETUP_KO_U3-1a.VPU", Bytes(good.begin(), good.end() - 1));
+  // Beyond 32 bits: clamped as the Windows run-time's strtol does, not cut to its low bits (2).
+  writeWholeFile(drive + "/kou3lnch-100000002.vpu", good);
+  writeWholeFile(drive + "/kou3lnch-3.vpu", good);
+  writeWholeFile(drive + "/prod-ko_u3.vpu", good);
+  writeWholeFile(drive + "/prod-ko_u3.bak", kImage);
+  writeWholeFile(drive + "/prod-ko_u3.vpu.kou3upd-1234.tmp", kImage);
+  const Outcome checked = run({"check", drive});
+  EXPECT_EQ(checked.code, 1);
+  for (const std::string& line : std::vector<std::string>
+       {"  takes SETUP_KO_U3-1a.VPU: does not read: body ends before its zlib stream does\n",
+        "kou3lnch-100000002.vpu (0x7FFFFFFF)", "  takes kou3lnch-100000002.vpu: reads, inflates to 15 bytes\n",
+        "fixed prod-ko_u3.vpu: " + std::to_string(good.size()) + " bytes\n  prod-ko_u3.bak left over (15 bytes)",
+        "fixed silverfern.vpu: missing\n", "temporary file left by a stopped run: prod-ko_u3.vpu.kou3upd-1234.tmp\n"}) {
+    EXPECT_NE(checked.out.find(line), std::string::npos) << line << "\nin:\n" << checked.out;
+  }
+  EXPECT_NE(checked.out.find("setup_ko_u3-9.vpu (0x9)"), std::string::npos);
+  EXPECT_EQ(checked.out.find("package prod"), std::string::npos);
+
+  std::filesystem::remove(drive + "/SETUP_KO_U3-1a.VPU");
+  EXPECT_EQ(run({"check", drive}).code, 0);
 }
 
 // The tool's verdict is the program's: for every prefix of a package and every package with one
@@ -151,9 +193,11 @@ TEST(VpuInspect, AgreesWithTheReaderOnEveryTruncationAndEveryChangedByte) {
     MemoryStream stream(variant);
     std::unique_ptr<uint8_t[]> unpacked;
     uint32_t length = 0;
-    const bool reads = pkgReadFromStream(stream, unpacked, length);
+    PkgReadNote note;
+    const bool reads = pkgReadFromStream(stream, unpacked, length, &note);
     const VpuInfo info = vpuInspect(variant);
     EXPECT_EQ(info.ok(), reads) << "size " << variant.size();
+    EXPECT_EQ(note.refused == nullptr, reads) << "size " << variant.size();
     if (reads) {
       ++good;
       EXPECT_EQ(info.inflatedLength, length);
