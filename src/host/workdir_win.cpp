@@ -7,6 +7,7 @@
 #include "host/ansi.h"
 #include "host/files.h"
 #include "host/path.h"
+#include "host/security.h"
 #include "host/win.h"
 
 namespace {
@@ -69,12 +70,27 @@ bool isReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPA
 // What the callers fill, hand to the installer and empty must be a folder of its own: a file
 // holds nothing, and a link would have them copy into and delete from its target (in a shared
 // C:\TEMP, a folder of another user's choosing). Attributes that cannot be read (access denied)
-// let the folder pass, as something that is there.
+// let the folder pass, as something that is there, to the check of its owner.
 uint32_t notAFolderOfItsOwn(DWORD attributes) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
   if (isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
   return 0;
+}
+
+// An earlier run may have left the folder with the DACL it inherited, open to others. Checked and
+// changed through one handle that no link leads elsewhere and that keeps the folder from being
+// renamed or deleted meanwhile.
+uint32_t makeExistingPrivate(const char* path) {
+  const FileHandle folder(CreateFileA(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!folder || !GetFileInformationByHandle(folder.get(), &information)) {
+    return nonZero(GetLastError(), ERROR_ACCESS_DENIED);
+  }
+  if (const uint32_t refused = notAFolderOfItsOwn(information.dwFileAttributes)) return refused;
+  return sysMakePrivate(folder.get());
 }
 
 // Called right after the last FindNextFileW: result when the listing ran to its end, otherwise
@@ -165,15 +181,16 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
     return 0;
   }
   const DWORD attributes = GetFileAttributesA(workPath.c_str());
+  uint32_t error = 0;
   if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_ACCESS_DENIED) {
-    if (!CreateDirectoryA(workPath.c_str(), nullptr)) {
-      const DWORD error = GetLastError();
-      result.clear();
-      return nonZero(error, ERROR_CANNOT_MAKE);
-    }
-  } else if (const uint32_t refused = notAFolderOfItsOwn(attributes)) {
+    error = sysCreatePrivateFolder(workPath.c_str());
+  } else {
+    error = notAFolderOfItsOwn(attributes);
+    if (error == 0) error = makeExistingPrivate(workPath.c_str());
+  }
+  if (error != 0) {
     result.clear();
-    return refused;
+    return error;
   }
   result = workPath;
   return 0;
