@@ -76,7 +76,9 @@ bool isTemporaryName(const char* name, const std::string& prefix, DWORD& process
 bool isRunning(DWORD processId) {
   if (processId == GetCurrentProcessId()) return false;
   const KernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
-  return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+  // Only "no such process" tells that it has ended; another user's run cannot be opened at all.
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
 void deleteOwnFile(const std::string& path) {
