@@ -5,7 +5,8 @@
 // approximated with '?' or a look-alike letter, which would name another file or none.
 #pragma once
 #include <cstddef>
-#include <string>
+
+#include "host/wide.h"
 
 // Room for an ANSI path, the terminating zero included.
 constexpr std::size_t kAnsiPathSize = 260;
@@ -18,4 +19,4 @@ bool sysAnsiPath(const wchar_t* path, char (&ansi)[kAnsiPathSize]);
 bool sysAnsiShortPath(const wchar_t* path, char (&ansi)[kAnsiPathSize]);
 
 // text of the ANSI code page in UTF-16, which every ANSI text has exactly.
-std::wstring sysWide(const char* text);
+WideString sysWide(const char* text);

@@ -36,10 +36,10 @@ bool sysAnsiPath(const wchar_t* path, char (&ansi)[kAnsiPathSize]) {
   return exactAnsi(path, ansi) || sysAnsiShortPath(path, ansi);
 }
 
-std::wstring sysWide(const char* text) {
+WideString sysWide(const char* text) {
   const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (length <= 1) return std::wstring();
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (length <= 1) return WideString();
+  WideString wide(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
   wide.pop_back();
   return wide;

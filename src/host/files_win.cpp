@@ -144,12 +144,12 @@ void filClearReadOnly(const wchar_t* path) {
 }
 
 bool filIsTemporaryName(const wchar_t* name) {
-  const std::wstring text = name;
+  const WideString text = name;
   const std::size_t mark = text.rfind(kWideTemporaryMark);
-  if (mark == std::wstring::npos) return false;
+  if (mark == WideString::npos) return false;
   const std::size_t digits = mark + std::size(kWideTemporaryMark) - 1;
   const std::size_t end = text.size() - (std::size(kWideTemporaryEnd) - 1);
-  return end > digits && text.compare(end, std::wstring::npos, kWideTemporaryEnd) == 0 &&
+  return end > digits && text.compare(end, WideString::npos, kWideTemporaryEnd) == 0 &&
          text.find_first_not_of(L"0123456789", digits) == end;
 }
 

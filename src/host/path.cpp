@@ -3,8 +3,8 @@
 
 namespace {
 
-template <class Char>
-void joinPath(std::basic_string<Char>& result, const Char* folder, const Char* name) {
+template <class Text, class Char>
+void joinPath(Text& result, const Char* folder, const Char* name) {
   if (folder[0] == Char('\0')) {
     // An absent name has no text to copy: the join of nothing with nothing is empty.
     result.clear();
@@ -21,4 +21,4 @@ void joinPath(std::basic_string<Char>& result, const Char* folder, const Char* n
 
 void filJoinPath(std::string& result, const char* folder, const char* name) { joinPath(result, folder, name); }
 
-void filJoinPath(std::wstring& result, const wchar_t* folder, const wchar_t* name) { joinPath(result, folder, name); }
+void filJoinPath(WideString& result, const wchar_t* folder, const wchar_t* name) { joinPath(result, folder, name); }

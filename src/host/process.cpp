@@ -34,7 +34,7 @@ void awaitExit(HANDLE process, bool wait, uint32_t& exitCode) {
 
 // The shell takes the program apart from its parameters: the first word, or the quoted text the
 // line starts with, and what follows the blanks after it.
-void splitProgram(const char* cmdLine, std::wstring& program, std::wstring& parameters) {
+void splitProgram(const char* cmdLine, WideString& program, WideString& parameters) {
   const std::string line = cmdLine;
   const bool quoted = !line.empty() && line[0] == '"';
   const std::size_t start = quoted ? 1 : 0;
@@ -46,13 +46,13 @@ void splitProgram(const char* cmdLine, std::wstring& program, std::wstring& para
   }
   program = sysWide(line.substr(start, end - start).c_str());
   const std::size_t rest = line.find_first_not_of(" \t", quoted ? end + 1 : end);
-  parameters = rest == std::string::npos ? std::wstring() : sysWide(line.c_str() + rest);
+  parameters = rest == std::string::npos ? WideString() : sysWide(line.c_str() + rest);
 }
 
 // shell32 is loaded from the system folder, and only for this: the program imports no more than
 // KERNEL32 and msvcrt, and a start needs it only on a system that asks for elevation.
 ModuleHandle loadShell() {
-  std::wstring path(MAX_PATH, L'\0');
+  WideString path(MAX_PATH, L'\0');
   const UINT length = GetSystemDirectoryW(path.data(), MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return ModuleHandle();
   path.resize(length);
@@ -66,8 +66,8 @@ bool startElevated(const char* cmdLine, bool wait, uint32_t& exitCode, uint32_t*
                                    reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteExW")))
                              : nullptr;
   if (execute == nullptr) return failedStart(GetLastError(), startError);
-  std::wstring program;
-  std::wstring parameters;
+  WideString program;
+  WideString parameters;
   splitProgram(cmdLine, program, parameters);
   // Named, so that the elevated child starts in this process's current folder as any other does.
   wchar_t folder[MAX_PATH];

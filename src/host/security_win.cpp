@@ -1,6 +1,6 @@
 #include "host/security.h"
 
-#include <string>
+#include "host/wide.h"
 
 // After windows.h, which they need.
 #include <aclapi.h>
@@ -45,7 +45,7 @@ uint32_t privateFor(Private& wanted) {
   if (!ConvertSidToStringSidW(wanted.userSid(), &userText)) return lastError();
   const LocalMemory ownedText(userText);
   // P: nothing inherited; OICI: handed down to files and folders made inside; FA: full control.
-  const std::wstring sddl = L"D:P(A;OICI;FA;;;" + std::wstring(userText) + L")(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+  const WideString sddl = L"D:P(A;OICI;FA;;;" + WideString(userText) + L")(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
     return lastError();

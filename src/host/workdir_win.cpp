@@ -103,21 +103,21 @@ uint32_t afterListing(uint32_t result) {
 // The folders are listed, filled and emptied in UTF-16, so that a file named with letters outside
 // the ANSI code page is copied and deleted under its own name; the callers' ANSI paths convert
 // exactly.
-std::wstring folderPart(const std::wstring& path) { return path.substr(0, path.rfind(L'\\') + 1); }
+WideString folderPart(const WideString& path) { return path.substr(0, path.rfind(L'\\') + 1); }
 
-uint32_t deletePath(const std::wstring& folderPattern, const wchar_t* contentPattern, bool recurse);
+uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse);
 
-uint32_t deleteContents(const std::wstring& folder, const wchar_t* contentPattern, bool recurse) {
-  std::wstring pattern;
+uint32_t deleteContents(const WideString& folder, const wchar_t* contentPattern, bool recurse) {
+  WideString pattern;
   filJoinPath(pattern, folder.c_str(), contentPattern);
   WIN32_FIND_DATAW entry;
   const FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
   if (!search) return 0;
-  const std::wstring entryFolder = folderPart(pattern);
+  const WideString entryFolder = folderPart(pattern);
   uint32_t result = 0;
   do {
     if (isDotEntry(entry.cFileName)) continue;
-    const std::wstring path = entryFolder + entry.cFileName;
+    const WideString path = entryFolder + entry.cFileName;
     const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // A linked folder is neither entered nor deleted: that would reach the files at its target.
     // It stays, and so does the folder holding it.
@@ -133,11 +133,11 @@ uint32_t deleteContents(const std::wstring& folder, const wchar_t* contentPatter
   return result;
 }
 
-uint32_t deletePath(const std::wstring& folderPattern, const wchar_t* contentPattern, bool recurse) {
+uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse) {
   WIN32_FIND_DATAW match;
   const FindHandle folders(FindFirstFileW(folderPattern.c_str(), &match));
   if (!folders) return 0;
-  const std::wstring parent = folderPart(folderPattern);
+  const WideString parent = folderPart(folderPattern);
   uint32_t result = 0;
   do {
     // A wildcard pattern also matches "." and "..", which would name the parent folders.
@@ -147,7 +147,7 @@ uint32_t deletePath(const std::wstring& folderPattern, const wchar_t* contentPat
       result = ERROR_CANT_ACCESS_FILE;
       continue;
     }
-    const std::wstring folder = parent + match.cFileName;
+    const WideString folder = parent + match.cFileName;
     const uint32_t emptied = deleteContents(folder, contentPattern, recurse);
     if (emptied != 0) result = emptied;
     if (!RemoveDirectoryW(folder.c_str())) {
@@ -219,9 +219,9 @@ uint32_t filGetTempFolder(std::string& folder) {
 }
 
 uint32_t filCopyPath(const char* source, const char* destination) {
-  const std::wstring from = sysWide(source);
-  const std::wstring to = sysWide(destination);
-  std::wstring pattern;
+  const WideString from = sysWide(source);
+  const WideString to = sysWide(destination);
+  WideString pattern;
   filJoinPath(pattern, from.c_str(), L"*.*");
   WIN32_FIND_DATAW entry;
   const FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
@@ -231,8 +231,8 @@ uint32_t filCopyPath(const char* source, const char* destination) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND ? 0 : nonZero(error, ERROR_PATH_NOT_FOUND);
   }
-  std::wstring fromFile;
-  std::wstring toFile;
+  WideString fromFile;
+  WideString toFile;
   do {
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(entry.cFileName)) continue;
     // A temporary file of a replacement on the drive is none of the drive's content.
@@ -248,15 +248,15 @@ uint32_t filCopyPath(const char* source, const char* destination) {
 }
 
 uint32_t filEmptyPath(const char* folder) {
-  const std::wstring wideFolder = sysWide(folder);
+  const WideString wideFolder = sysWide(folder);
   const DWORD attributes = GetFileAttributesW(wideFolder.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
-  std::wstring pattern;
+  WideString pattern;
   filJoinPath(pattern, wideFolder.c_str(), L"*.*");
   WIN32_FIND_DATAW entry;
   const FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
   if (!search) return 0;
-  std::wstring path;
+  WideString path;
   uint32_t result = 0;
   do {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
