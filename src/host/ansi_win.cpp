@@ -7,8 +7,8 @@ namespace {
 // The exact ANSI form of text; false when a letter has none or the result does not fit.
 bool exactAnsi(const wchar_t* text, char (&ansi)[kAnsiPathSize]) {
   BOOL usedDefault = FALSE;
-  // A system whose ANSI code page is UTF-8 has every letter: there only invalid UTF-16 fails. The
-  // flag that refuses it is documented for CP_UTF8 named as such, and neither takes the question.
+  // A system whose ANSI code page is UTF-8 has every letter: there only invalid UTF-16 fails,
+  // refused by a flag documented for CP_UTF8 named as such, which takes no default-letter question.
   const bool utf8 = GetACP() == CP_UTF8;
   const int length =
       WideCharToMultiByte(utf8 ? CP_UTF8 : CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, text, -1, ansi,
