@@ -7,6 +7,7 @@
 #include "host/win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  sysNoErrorBoxes();
   sysHardenDllSearch();
   u3InitSettings();
   // Cut from the process command line here rather than taken from the run-time, which may end

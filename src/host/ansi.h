@@ -6,6 +6,8 @@
 #pragma once
 #include <cstddef>
 
+#include "host/wide.h"
+
 // Room for an ANSI path, the terminating zero included.
 constexpr std::size_t kAnsiPathSize = 260;
 
@@ -15,3 +17,6 @@ bool sysAnsiPath(const wchar_t* path, char (&ansi)[kAnsiPathSize]);
 
 // The short form of an existing path, in exact ANSI; false when it has none, or none that fits.
 bool sysAnsiShortPath(const wchar_t* path, char (&ansi)[kAnsiPathSize]);
+
+// text of the ANSI code page in UTF-16, which every ANSI text has exactly.
+WideString sysWide(const char* text);

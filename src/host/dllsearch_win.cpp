@@ -2,12 +2,26 @@
 
 #include "host/win.h"
 
+namespace {
+
+// Looked up rather than imported: older systems lack these entries.
+template <class Function>
+Function kernelEntry(const char* name) {
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (kernel == nullptr) return nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, name)));
+}
+
+}  // namespace
+
 void sysHardenDllSearch() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  // Looked up rather than imported: older systems without the update lack the entry.
-  HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == nullptr) return;
-  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  const auto setDefault = kernelEntry<SetDefaultDllDirectoriesFn>("SetDefaultDllDirectories");
   if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+void sysNoErrorBoxes() {
+  using SetThreadErrorModeFn = BOOL(WINAPI*)(DWORD, LPDWORD);
+  const auto setMode = kernelEntry<SetThreadErrorModeFn>("SetThreadErrorMode");
+  if (setMode != nullptr) setMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, nullptr);
 }

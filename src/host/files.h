@@ -15,13 +15,20 @@ bool sysRetryBusy(uint32_t error, const char* path, unsigned& attempt);
 using LowLevelCopy = bool (*)(const char* from, const char* to);
 extern LowLevelCopy gFileCopy;
 
-// Each returns 0, or the Windows error code of the last try.
+// Each returns 0, or the Windows error code of the last try. The UTF-16 forms reach files named
+// outside the ANSI code page.
 uint32_t filCopyFile(const char* from, const char* to);
+uint32_t filCopyFile(const wchar_t* from, const wchar_t* to);
 uint32_t filDeleteFile(const char* path);
+uint32_t filDeleteFile(const wchar_t* path);
 
 // Drops the read-only mark of a file of kou3upd's own (a copy keeps its source's) so that it can
 // be deleted. A link is left alone: its mark is its target's.
 void filClearReadOnly(const char* path);
+void filClearReadOnly(const wchar_t* path);
+
+// Whether a file name is of the pattern of filFreshTemporary's files, whatever it was made for.
+bool filIsTemporaryName(const wchar_t* name);
 
 // Deletes the temporary files of kou3upd's own pattern beside target ("<target>.kou3upd-<process
 // id>.tmp") that runs which no longer run left there; nothing else.

@@ -1,7 +1,9 @@
 #include "host/files.h"
 
 #include <cstring>
+#include <iterator>
 
+#include "host/ansi.h"
 #include "host/path.h"
 #include "host/trace.h"
 #include "host/win.h"
@@ -12,6 +14,9 @@ namespace {
 constexpr unsigned kDoublingPauses = 5;
 constexpr DWORD kLongPauseMs = 250;
 constexpr DWORD kWaitBudgetMs = 2000;
+
+constexpr wchar_t kWideTemporaryMark[] = L".kou3upd-";
+constexpr wchar_t kWideTemporaryEnd[] = L".tmp";
 
 DWORD pauseBefore(unsigned attempt) { return attempt < kDoublingPauses ? 10u << attempt : kLongPauseMs; }
 
@@ -26,15 +31,27 @@ uint32_t lastError() {
   return error != 0 ? error : ERROR_GEN_FAILURE;
 }
 
+// A read-only file or a folder refuses for good, not for a moment.
+bool refusesForGood(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+}
+
+bool retryBusy(uint32_t error, const char* path, unsigned& attempt) { return sysRetryBusy(error, path, attempt); }
+
+bool retryBusy(uint32_t error, const wchar_t* path, unsigned& attempt) {
+  if (error == ERROR_ACCESS_DENIED && refusesForGood(GetFileAttributesW(path))) return false;
+  return sysRetryBusy(error, nullptr, attempt);
+}
+
 // Runs op (a call that reports failure through GetLastError) until it succeeds or is not worth
 // another try; 0 or the last try's error.
-template <class Op>
-uint32_t retried(const char* path, Op op) {
+template <class Char, class Op>
+uint32_t retried(const Char* path, Op op) {
   unsigned attempt = 0;
   for (;;) {
     if (op()) return 0;
     const uint32_t error = lastError();
-    if (!sysRetryBusy(error, path, attempt)) return error;
+    if (!retryBusy(error, path, attempt)) return error;
   }
 }
 
@@ -56,7 +73,9 @@ bool isTemporaryName(const char* name, const std::string& prefix, DWORD& process
 bool isRunning(DWORD processId) {
   if (processId == GetCurrentProcessId()) return false;
   const KernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
-  return process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+  // Only "no such process" tells that it has ended; another user's run cannot be opened at all.
+  if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+  return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
 void deleteOwnFile(const std::string& path) {
@@ -88,13 +107,7 @@ LowLevelCopy gFileCopy = copyFile;
 
 bool sysRetryBusy(uint32_t error, const char* path, unsigned& attempt) {
   if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
-  if (error == ERROR_ACCESS_DENIED && path != nullptr) {
-    // A read-only file or a folder refuses for good, not for a moment.
-    const DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
-      return false;
-    }
-  }
+  if (error == ERROR_ACCESS_DENIED && path != nullptr && refusesForGood(GetFileAttributesA(path))) return false;
   const DWORD pause = pauseBefore(attempt);
   if (waitedBefore(attempt) + pause > kWaitBudgetMs) {
     sysTrace("busy %s: error %u, given up", path != nullptr ? path : "", error);
@@ -110,17 +123,35 @@ uint32_t filCopyFile(const char* from, const char* to) {
   return retried(to, [from, to] { return gFileCopy(from, to); });
 }
 
-uint32_t filDeleteFile(const char* path) {
-  return retried(path, [path] { return DeleteFileA(path) != FALSE; });
+uint32_t filCopyFile(const wchar_t* from, const wchar_t* to) {
+  return retried(to, [from, to] { return CopyFileW(from, to, FALSE) != FALSE; });
 }
 
-void filClearReadOnly(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+uint32_t filDeleteFile(const char* path) { return filDeleteFile(sysWide(path).c_str()); }
+
+uint32_t filDeleteFile(const wchar_t* path) {
+  return retried(path, [path] { return DeleteFileW(path) != FALSE; });
+}
+
+void filClearReadOnly(const char* path) { filClearReadOnly(sysWide(path).c_str()); }
+
+void filClearReadOnly(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return;
   }
-  SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+bool filIsTemporaryName(const wchar_t* name) {
+  const WideString text = name;
+  const std::size_t mark = text.rfind(kWideTemporaryMark);
+  if (mark == WideString::npos) return false;
+  const std::size_t digits = mark + std::size(kWideTemporaryMark) - 1;
+  const std::size_t end = text.size() - (std::size(kWideTemporaryEnd) - 1);
+  return end > digits && text.compare(end, WideString::npos, kWideTemporaryEnd) == 0 &&
+         text.find_first_not_of(L"0123456789", digits) == end;
 }
 
 void filSweepLeftovers(const std::string& target) {

@@ -4,10 +4,14 @@
 #include <cstdint>
 #include <string>
 
+#include "host/wide.h"
+
 // result = folder, a backslash unless one side already has it, then name. An empty folder
 // gives the name alone (empty when the name is absent); an absent (null) or empty name gives
 // the folder unchanged.
 void filJoinPath(std::string& result, const char* folder, const char* name);
+// The same in UTF-16.
+void filJoinPath(WideString& result, const wchar_t* folder, const wchar_t* name);
 
 // The length of path's folder part: everything up to and including its last backslash, read
 // as ANSI multibyte text so that a trail byte of 0x5C does not count; 0 when there is none.

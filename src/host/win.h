@@ -12,11 +12,11 @@
 
 // Owns one handle and closes it on every way out; Traits names the invalid value and the closer,
 // since find handles and files use INVALID_HANDLE_VALUE while processes use null.
-template <class Traits>
+template <class Traits, class Handle = HANDLE>
 class UniqueHandle {
  public:
   UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+  explicit UniqueHandle(Handle handle) : handle_(handle) {}
   UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, Traits::invalid())) {}
   UniqueHandle& operator=(UniqueHandle&& other) noexcept {
     if (this != &other) {
@@ -29,15 +29,15 @@ class UniqueHandle {
   UniqueHandle& operator=(const UniqueHandle&) = delete;
   ~UniqueHandle() { reset(); }
 
-  HANDLE get() const { return handle_; }
+  Handle get() const { return handle_; }
   explicit operator bool() const { return handle_ != Traits::invalid(); }
-  void reset(HANDLE handle = Traits::invalid()) {
+  void reset(Handle handle = Traits::invalid()) {
     if (handle_ != Traits::invalid()) Traits::close(handle_);
     handle_ = handle;
   }
 
  private:
-  HANDLE handle_ = Traits::invalid();
+  Handle handle_ = Traits::invalid();
 };
 
 struct KernelHandleTraits {
@@ -53,6 +53,18 @@ struct FindHandleTraits {
   static void close(HANDLE handle) { FindClose(handle); }
 };
 
+struct ModuleTraits {
+  static HMODULE invalid() { return nullptr; }
+  static void close(HMODULE module) { FreeLibrary(module); }
+};
+// What the security functions hand back from LocalAlloc: descriptors and SID strings.
+struct LocalMemoryTraits {
+  static HLOCAL invalid() { return nullptr; }
+  static void close(HLOCAL memory) { LocalFree(memory); }
+};
+
 using KernelHandle = UniqueHandle<KernelHandleTraits>;  // processes, threads, events
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
+using ModuleHandle = UniqueHandle<ModuleTraits, HMODULE>;
+using LocalMemory = UniqueHandle<LocalMemoryTraits, HLOCAL>;

@@ -8,7 +8,9 @@
 // code with an empty result; the result is never the bare temporary folder when a name is given.
 // A temporary folder named outside the ANSI code page is given in its short form; one with no
 // exact ANSI form counts as not set. With create, an existing link (junction, symbolic link) is
-// refused with 1920 (ERROR_CANT_ACCESS_FILE) and a file with 267 (ERROR_DIRECTORY).
+// refused with 1920 (ERROR_CANT_ACCESS_FILE) and a file with 267 (ERROR_DIRECTORY). The folder is
+// private (host/security.h): made so, or made so when it exists; one of another owner is refused
+// with 5 (ERROR_ACCESS_DENIED).
 uint32_t filCreateTempPath(std::string& result, const char* name, bool create);
 
 // The user's temporary folder as GetTempPathW gives it (normally with a trailing backslash), in

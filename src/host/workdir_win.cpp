@@ -1,11 +1,13 @@
 #include "host/workdir.h"
 
 #include <cstring>
+#include <cwchar>
 #include <optional>
 
 #include "host/ansi.h"
 #include "host/files.h"
 #include "host/path.h"
+#include "host/security.h"
 #include "host/win.h"
 
 namespace {
@@ -60,7 +62,7 @@ bool exists(const char* path) {
   return error == ERROR_ACCESS_DENIED;
 }
 
-bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+bool isDotEntry(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
 
 // A junction or symbolic link (or any other reparse point): its contents belong elsewhere.
 bool isReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
@@ -68,7 +70,7 @@ bool isReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPA
 // What the callers fill, hand to the installer and empty must be a folder of its own: a file
 // holds nothing, and a link would have them copy into and delete from its target (in a shared
 // C:\TEMP, a folder of another user's choosing). Attributes that cannot be read (access denied)
-// let the folder pass, as something that is there.
+// let the folder pass, as something that is there, to the check of its owner.
 uint32_t notAFolderOfItsOwn(DWORD attributes) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
   if (isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
@@ -76,38 +78,83 @@ uint32_t notAFolderOfItsOwn(DWORD attributes) {
   return 0;
 }
 
-// Called right after the last FindNextFileA: result when the listing ran to its end, otherwise
+// An earlier run may have left the folder with the DACL it inherited, open to others. Checked and
+// changed through one handle that no link leads elsewhere and that keeps the folder from being
+// renamed or deleted meanwhile.
+uint32_t makeExistingPrivate(const char* path) {
+  const FileHandle folder(CreateFileA(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!folder || !GetFileInformationByHandle(folder.get(), &information)) {
+    return nonZero(GetLastError(), ERROR_ACCESS_DENIED);
+  }
+  if (const uint32_t refused = notAFolderOfItsOwn(information.dwFileAttributes)) return refused;
+  return sysMakePrivate(folder.get());
+}
+
+// Called right after the last FindNextFileW: result when the listing ran to its end, otherwise
 // the error that ended it.
 uint32_t afterListing(uint32_t result) {
   const DWORD error = GetLastError();
   return error == ERROR_NO_MORE_FILES ? result : nonZero(error, ERROR_READ_FAULT);
 }
 
-std::string folderPart(const std::string& path) { return path.substr(0, filFolderLength(path.c_str())); }
+// The folders are listed, filled and emptied in UTF-16, so that a file named with letters outside
+// the ANSI code page is copied and deleted under its own name; the callers' ANSI paths convert
+// exactly.
+WideString folderPart(const WideString& path) { return path.substr(0, path.rfind(L'\\') + 1); }
 
-uint32_t deleteContents(const std::string& folder, const char* contentPattern, bool recurse) {
-  std::string pattern;
+uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse);
+
+uint32_t deleteContents(const WideString& folder, const wchar_t* contentPattern, bool recurse) {
+  WideString pattern;
   filJoinPath(pattern, folder.c_str(), contentPattern);
-  WIN32_FIND_DATAA entry;
-  const FindHandle search(FindFirstFileA(pattern.c_str(), &entry));
+  WIN32_FIND_DATAW entry;
+  const FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
   if (!search) return 0;
-  const std::string entryFolder = folderPart(pattern);
+  const WideString entryFolder = folderPart(pattern);
   uint32_t result = 0;
   do {
     if (isDotEntry(entry.cFileName)) continue;
-    const std::string path = entryFolder + entry.cFileName;
+    const WideString path = entryFolder + entry.cFileName;
     const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // A linked folder is neither entered nor deleted: that would reach the files at its target.
     // It stays, and so does the folder holding it.
     if (isFolder && isReparsePoint(entry.dwFileAttributes)) continue;
     if (recurse && isFolder) {
-      const uint32_t nested = filDeletePath(path.c_str(), contentPattern, true);
+      const uint32_t nested = deletePath(path, contentPattern, true);
       if (nested != 0) result = nested;
     } else if (const uint32_t error = filDeleteFile(path.c_str())) {
       // Also what leaves a sub-folder in place when not recursing.
       result = error;
     }
-  } while (FindNextFileA(search.get(), &entry));
+  } while (FindNextFileW(search.get(), &entry));
+  return result;
+}
+
+uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse) {
+  WIN32_FIND_DATAW match;
+  const FindHandle folders(FindFirstFileW(folderPattern.c_str(), &match));
+  if (!folders) return 0;
+  const WideString parent = folderPart(folderPattern);
+  uint32_t result = 0;
+  do {
+    // A wildcard pattern also matches "." and "..", which would name the parent folders.
+    if (!(match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(match.cFileName)) continue;
+    // A linked folder is left as it is: emptying it would delete the files at its target.
+    if (isReparsePoint(match.dwFileAttributes)) {
+      result = ERROR_CANT_ACCESS_FILE;
+      continue;
+    }
+    const WideString folder = parent + match.cFileName;
+    const uint32_t emptied = deleteContents(folder, contentPattern, recurse);
+    if (emptied != 0) result = emptied;
+    if (!RemoveDirectoryW(folder.c_str())) {
+      const DWORD error = GetLastError();
+      if (error != 0) result = error;
+    }
+  } while (FindNextFileW(folders.get(), &match));
   return result;
 }
 
@@ -134,15 +181,16 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
     return 0;
   }
   const DWORD attributes = GetFileAttributesA(workPath.c_str());
+  uint32_t error = 0;
   if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_ACCESS_DENIED) {
-    if (!CreateDirectoryA(workPath.c_str(), nullptr)) {
-      const DWORD error = GetLastError();
-      result.clear();
-      return nonZero(error, ERROR_CANNOT_MAKE);
-    }
-  } else if (const uint32_t refused = notAFolderOfItsOwn(attributes)) {
+    error = sysCreatePrivateFolder(workPath.c_str());
+  } else {
+    error = notAFolderOfItsOwn(attributes);
+    if (error == 0) error = makeExistingPrivate(workPath.c_str());
+  }
+  if (error != 0) {
     result.clear();
-    return refused;
+    return error;
   }
   result = workPath;
   return 0;
@@ -171,73 +219,57 @@ uint32_t filGetTempFolder(std::string& folder) {
 }
 
 uint32_t filCopyPath(const char* source, const char* destination) {
-  std::string pattern;
-  filJoinPath(pattern, source, "*.*");
-  WIN32_FIND_DATAA entry;
-  const FindHandle search(FindFirstFileA(pattern.c_str(), &entry));
+  const WideString from = sysWide(source);
+  const WideString to = sysWide(destination);
+  WideString pattern;
+  filJoinPath(pattern, from.c_str(), L"*.*");
+  WIN32_FIND_DATAW entry;
+  const FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
   if (!search) {
     // Nothing to copy is no failure; a source that cannot be listed (gone, or on a drive pulled
     // out) is.
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND ? 0 : nonZero(error, ERROR_PATH_NOT_FOUND);
   }
-  std::string from;
-  std::string to;
+  WideString fromFile;
+  WideString toFile;
   do {
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(entry.cFileName)) continue;
-    filJoinPath(from, source, entry.cFileName);
-    filJoinPath(to, destination, entry.cFileName);
+    // A temporary file of a replacement on the drive is none of the drive's content.
+    if (filIsTemporaryName(entry.cFileName)) continue;
+    filJoinPath(fromFile, from.c_str(), entry.cFileName);
+    filJoinPath(toFile, to.c_str(), entry.cFileName);
     // An incomplete copy must not reach the installer, so the first file that cannot be copied
     // ends the copy; the caller skips the installer and empties the folder anyway.
-    if (const uint32_t error = filCopyFile(from.c_str(), to.c_str())) return error;
-  } while (FindNextFileA(search.get(), &entry));
+    if (const uint32_t error = filCopyFile(fromFile.c_str(), toFile.c_str())) return error;
+  } while (FindNextFileW(search.get(), &entry));
   // The listing may also end early, as when the drive is pulled.
   return afterListing(0);
 }
 
 uint32_t filEmptyPath(const char* folder) {
-  const DWORD attributes = GetFileAttributesA(folder);
+  const WideString wideFolder = sysWide(folder);
+  const DWORD attributes = GetFileAttributesW(wideFolder.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
-  std::string pattern;
-  filJoinPath(pattern, folder, "*.*");
-  WIN32_FIND_DATAA entry;
-  const FindHandle search(FindFirstFileA(pattern.c_str(), &entry));
+  WideString pattern;
+  filJoinPath(pattern, wideFolder.c_str(), L"*.*");
+  WIN32_FIND_DATAW entry;
+  const FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
   if (!search) return 0;
-  std::string path;
+  WideString path;
   uint32_t result = 0;
   do {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    filJoinPath(path, folder, entry.cFileName);
+    filJoinPath(path, wideFolder.c_str(), entry.cFileName);
     // A copy of a read-only file on the drive keeps its mark, and the clean-up after the run
     // leaves it; here it goes, or the copy of the same file could not replace it.
     filClearReadOnly(path.c_str());
     if (const uint32_t error = filDeleteFile(path.c_str())) result = error;
-  } while (FindNextFileA(search.get(), &entry));
+  } while (FindNextFileW(search.get(), &entry));
   // A listing that ends early may have passed over a leftover.
   return afterListing(result);
 }
 
 uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bool recurse) {
-  WIN32_FIND_DATAA match;
-  const FindHandle folders(FindFirstFileA(folderPattern, &match));
-  if (!folders) return 0;
-  const std::string parent = folderPart(folderPattern);
-  uint32_t result = 0;
-  do {
-    // A wildcard pattern also matches "." and "..", which would name the parent folders.
-    if (!(match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(match.cFileName)) continue;
-    // A linked folder is left as it is: emptying it would delete the files at its target.
-    if (isReparsePoint(match.dwFileAttributes)) {
-      result = ERROR_CANT_ACCESS_FILE;
-      continue;
-    }
-    const std::string folder = parent + match.cFileName;
-    const uint32_t emptied = deleteContents(folder, contentPattern, recurse);
-    if (emptied != 0) result = emptied;
-    if (!RemoveDirectoryA(folder.c_str())) {
-      const DWORD error = GetLastError();
-      if (error != 0) result = error;
-    }
-  } while (FindNextFileA(folders.get(), &match));
-  return result;
+  return deletePath(sysWide(folderPattern), sysWide(contentPattern).c_str(), recurse);
 }

@@ -5,6 +5,8 @@
 //
 // Script line: CODE [ACTION ...], CODE in decimal or 0x hex. Actions:
 //   list-storage    journal "<name>|storage: a b c", the entries of the folder after /sfxstorage "..."
+//                   in UTF-8, each file followed by "(not as on the drive)" unless it holds the
+//                   bytes of the file of its name in %U3_APP_DATA_PATH%
 //   touch-packages  rewrite %U3_APP_DATA_PATH%\prod-ko_u3.vpu and delete silverfern.vpu there
 //   sleep:MS        sleep MS milliseconds before exiting
 //   hold:NAME       wait (at most two minutes) until the named event NAME is set
@@ -31,15 +33,22 @@ std::string environment(const char* name) {
   return (length == 0 || length >= sizeof value) ? std::string() : std::string(value, length);
 }
 
-std::string readFile(const std::string& path) {
+std::string readAll(FILE* file) {
   std::string content;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+  if (file != nullptr) {
     char buffer[4096];
     size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, file)) != 0) content.append(buffer, got);
     std::fclose(file);
   }
   return content;
+}
+
+std::string utf8(const std::wstring& wide) {
+  std::string text(wide.size() * 3, '\0');
+  text.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                                      text.data(), static_cast<int>(text.size()), nullptr, nullptr)));
+  return text;
 }
 
 void writeFile(const std::string& path, const std::string& content, const char* mode) {
@@ -58,28 +67,32 @@ std::string ownName() {
 
 // Takes the first line of the script file away and returns it.
 std::string nextScriptLine(const std::string& scriptPath) {
-  const std::string script = readFile(scriptPath);
+  const std::string script = readAll(std::fopen(scriptPath.c_str(), "rb"));
   const size_t end = script.find('\n');
   const std::string line = script.substr(0, end);
   writeFile(scriptPath, end == std::string::npos ? std::string() : script.substr(end + 1), "wb");
   return line;
 }
 
-std::string listStorage(const std::string& commandLine) {
-  const std::string marker = "/sfxstorage \"";
+std::string listStorage(const std::wstring& commandLine) {
+  const std::wstring marker = L"/sfxstorage \"";
   const size_t start = commandLine.find(marker);
-  if (start == std::string::npos) return "storage: (no /sfxstorage)";
+  if (start == std::wstring::npos) return "storage: (no /sfxstorage)";
   const size_t from = start + marker.size();
-  const std::string folder = commandLine.substr(from, commandLine.find('"', from) - from);
+  const std::wstring folder = commandLine.substr(from, commandLine.find(L'"', from) - from);
+  const std::wstring drive = _wgetenv(L"U3_APP_DATA_PATH") != nullptr ? _wgetenv(L"U3_APP_DATA_PATH") : L"";
   std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      const std::string name = entry.cFileName;
-      if (name == "." || name == "..") continue;
-      names.push_back((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? name + "\\" : name);
-    } while (FindNextFileA(search, &entry));
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const bool same = readAll(_wfopen((folder + L"\\" + name).c_str(), L"rb")) ==
+                        readAll(_wfopen((drive + L"\\" + name).c_str(), L"rb"));
+      const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      names.push_back(utf8(name) + (isFolder ? "\\" : same ? "" : "(not as on the drive)"));
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
   }
   std::sort(names.begin(), names.end());
@@ -146,7 +159,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::string action;
   while (line >> action) {
     if (action == "list-storage") {
-      writeFile(journal, name + "|" + listStorage(commandLine) + "\n", "ab");
+      writeFile(journal, name + "|" + listStorage(GetCommandLineW()) + "\n", "ab");
     } else if (action == "touch-packages") {
       touchPackages();
     } else if (action.rfind("sleep:", 0) == 0) {

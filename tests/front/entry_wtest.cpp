@@ -96,6 +96,11 @@ TEST_F(Tail, IsTheCommandLineLessTheProgramNameAndTheBlanksAfterIt) {
   }
 }
 
+// Without a message box that would wait for a click, and with the code abort() gives.
+TEST_F(Tail, ARunTimeFailureEndsTheProgramAtOnceWithThree) {
+  EXPECT_EQ(runProcess(placeProbe("plain") + " /runtimeFailure", {{"KOU3_PROBE_DIR", out}}, ""), 3u);
+}
+
 // The run-time ends a name at its first byte of 0x80 or above, so the tail is cut here.
 TEST_F(Tail, KeepsNamesWithHighBytesWhole) {
   const std::string high = placeProbe("M\xfcller");

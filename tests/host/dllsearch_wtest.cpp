@@ -20,3 +20,12 @@ TEST(DllSearch, AfterHardeningADllBesideTheProgramIsNotFoundByName) {
   EXPECT_NE(byPath, nullptr);
   if (byPath != nullptr) FreeLibrary(byPath);
 }
+
+// The process's mode is what the suite's programs inherit: it stays as it was.
+TEST(ErrorMode, NoBoxesForThisThreadAloneAfterStartUp) {
+  const UINT processMode = GetErrorMode();
+  sysNoErrorBoxes();
+  EXPECT_EQ(GetThreadErrorMode(), static_cast<DWORD>(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX));
+  EXPECT_EQ(GetErrorMode(), processMode);
+  SetThreadErrorMode(0, nullptr);
+}

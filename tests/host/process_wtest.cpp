@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "hook.h"
 #include "host/win.h"
 #include "inprocess.h"
 
@@ -48,6 +49,14 @@ DWORD openHandles() {
 }
 
 bool user32Loaded() { return GetModuleHandleA("User32.dll") != nullptr; }
+
+using CreateHook = Hook<ProcessCreate, &gProcessCreate>;
+
+// Windows' answer for a program that asks for administrator rights, which Wine never gives.
+bool elevationRequired(char*, PROCESS_INFORMATION&) {
+  SetLastError(740);  // ERROR_ELEVATION_REQUIRED
+  return false;
+}
 
 }  // namespace
 
@@ -98,6 +107,22 @@ TEST_F(Process, ChildGetsItsCommandLineByteForByte) {
     expected.push_back(std::string(kDouble) + "|" + line);
   }
   EXPECT_EQ(journal(), expected);
+}
+
+// The shell's elevation runs for real: Wine's starts "program" parameters as Windows' does.
+TEST_F(Process, ProgramThatAsksForElevationIsStartedThroughTheShell) {
+  const CreateHook hook(elevationRequired);
+  script(kDouble, {"0x80000005", "0x20000010"});
+  const std::string installer = doubleLine(" /forceinstall  /sfxstorage \"C:\\x y\\kou3_ins\" caf\xE9");
+  uint32_t result = kUntouched;
+  sysRunAndWait(installer, result);
+  EXPECT_EQ(result, 0x80000005u);
+  sysRunAndWait(doublePath() + " \t/stop", result);
+  EXPECT_EQ(result, 0x20000010u);
+  sysRunAndWait(joinPath(host, "KernoU3.exe") + " /stop", result);
+  EXPECT_EQ(result, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(journal(), (std::vector<std::string>{std::string(kDouble) + "|" + installer,
+                                                 std::string(kDouble) + "|" + doubleLine(" /stop")}));
 }
 
 TEST_F(Process, StartThatFailsLeavesExitCodeAndGivesTheWindowsError) {

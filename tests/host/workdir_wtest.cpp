@@ -7,9 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include "hook.h"
+#include "host/security.h"
 #include "host/win.h"
 #include "host/workdir.h"
 #include "sandbox.h"
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 namespace {
 
@@ -56,6 +61,40 @@ std::string uniqueName() {
 }
 
 using Names = std::vector<std::string>;
+
+std::wstring sddl(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION part) {
+  LPWSTR text = nullptr;
+  ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, part, &text, nullptr);
+  const LocalMemory ownedText(text);
+  return text != nullptr ? text : L"(none)";
+}
+
+std::wstring sddlOf(const std::string& path, SECURITY_INFORMATION part) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, part, nullptr, nullptr, nullptr, nullptr, &descriptor);
+  const LocalMemory ownedDescriptor(descriptor);
+  return sddl(descriptor, part);
+}
+
+// The current user, who owns what the test makes (its "O:" taken off).
+std::wstring currentUser(const Sandbox& box) { return sddlOf(box.root(), OWNER_SECURITY_INFORMATION).substr(2); }
+
+// Full control for the current user, Administrators and SYSTEM, handed down, nothing inherited.
+std::wstring privateDacl(const Sandbox& box) {
+  return L"D:P(A;OICI;FA;;;" + currentUser(box) + L")(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+}
+
+PSID fakeOwner = nullptr;
+DWORD ownerForTest(HANDLE, PSID* owner, PSECURITY_DESCRIPTOR*) {
+  *owner = fakeOwner;
+  return ERROR_SUCCESS;
+}
+
+std::wstring appliedDacl;
+DWORD recordDacl(HANDLE, PSECURITY_DESCRIPTOR wanted) {
+  appliedDacl = sddl(wanted, DACL_SECURITY_INFORMATION);
+  return ERROR_SUCCESS;
+}
 
 class WorkFolder : public ::testing::Test {
  protected:
@@ -118,6 +157,39 @@ TEST_F(WorkFolder, SecondCallHandsBackTheSameFolderWithItsContents) {
   EXPECT_EQ(filCreateTempPath(second, "kou3_ins", true), 0u);
   EXPECT_EQ(second, first);
   EXPECT_EQ(readText(joinPath(second, "left.txt")), "from the first run");
+}
+
+TEST_F(WorkFolder, IsMadeForTheCurrentUserAdministratorsAndSystemAlone) {
+  setEnvironment("TEMP", box.folder("temp"));
+  std::string made;
+  ASSERT_EQ(filCreateTempPath(made, "kou3_ins", true), 0u);
+  // Wine keeps only the mode bits that a DACL maps to: then full control for the user and
+  // SYSTEM, and no access for Everyone (WD), which a folder made without that DACL has.
+  const std::wstring dacl = sddlOf(made, DACL_SECURITY_INFORMATION);
+  EXPECT_TRUE(dacl == privateDacl(box) || dacl == L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + currentUser(box) + L")") << dacl;
+}
+
+// Wine keeps no DACL set on a folder that exists, and gives every file the current user as its
+// owner: the change and the owner are seen through their seams.
+TEST_F(WorkFolder, AnExistingOneIsMadePrivateUnlessAnotherUserOwnsIt) {
+  setEnvironment("TEMP", box.folder("temp"));
+  const std::string work = box.folder("temp\\kou3_ins");
+  const Hook<OwnerQuery, &gOwnerQuery> ownerHook(ownerForTest);
+  const Hook<DaclChange, &gDaclChange> daclHook(recordDacl);
+  const struct {
+    std::wstring owner;
+    uint32_t error;
+  } cases[] = {{currentUser(box), 0}, {L"BA", 0}, {L"SY", ERROR_ACCESS_DENIED}, {L"WD", ERROR_ACCESS_DENIED}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.owner);
+    ConvertStringSidToSidW(c.owner.c_str(), &fakeOwner);
+    const LocalMemory ownedOwner(fakeOwner);
+    appliedDacl.clear();
+    std::string result = "stale";
+    EXPECT_EQ(filCreateTempPath(result, "kou3_ins", true), c.error);
+    EXPECT_EQ(result, c.error == 0 ? work : "");
+    EXPECT_EQ(appliedDacl, c.error == 0 ? privateDacl(box) : L"");
+  }
 }
 
 TEST_F(WorkFolder, WithoutCreationThePathComesBackUnmade) {

@@ -96,7 +96,7 @@ class AppStart : public JobsE2E {
     return logLines({"*** APP START (1) ***", "filCreateTempPath returing " + work(), "filCopyPath returing 0",
                      "Executing '" + installerLine(true) + "'", "sysExecAndWait returing " + logged(installerCode)});
   }
-  static constexpr char kStorage[] = "setup.exe|storage: a.txt b.dat setup_ko_u3-1.vpu";
+  static constexpr char kStorage[] = "setup.exe|storage: a.txt b.dat setup_ko_u3-1.vpu данные.dat";
 };
 
 class AppStartAccepted : public AppStart, public ::testing::WithParamInterface<uint32_t> {};
@@ -141,7 +141,7 @@ TEST_F(AppStart, WhatAnEarlierRunLeftIsGoneBeforeTheCopyButASubFolderStays) {
 
   EXPECT_EQ(run("/appStart", tempEnv()), 0x20000001u);
   EXPECT_EQ(log(), firstPassLog(0x20000001));
-  EXPECT_EQ(journal(), (Lines{"setup.exe|" + installerLine(false), "setup.exe|storage: a.txt b.dat left\\ setup_ko_u3-1.vpu"}));
+  EXPECT_EQ(journal(), (Lines{"setup.exe|" + installerLine(false), "setup.exe|storage: a.txt b.dat left\\ setup_ko_u3-1.vpu данные.dat"}));
   EXPECT_EQ(folderListing(work()), Lines{"left\\"});
   EXPECT_EQ(readText(joinPath(work(), "left\\x")), "from an earlier run");
 }

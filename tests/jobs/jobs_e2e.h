@@ -15,11 +15,14 @@ class JobsE2E : public E2E {
   EnvChanges tempEnv() const { return {{"TEMP", temp}}; }
   std::string installer() const { return joinPath(hostShort(), "setup.exe"); }
 
-  // Besides its packages the drive holds two plain files and a sub-folder that the one-level
-  // copy must leave out.
+  // Besides its packages the drive holds three plain files, one named outside the ANSI code page,
+  // and what the copy must leave out: a sub-folder, and a temporary file of a replacement.
   void fillDrive() {
     writeText(joinPath(drive, "a.txt"), "first");
     writeText(joinPath(drive, "b.dat"), "second");
+    writeText(joinPath(drive, "c.dat"), "third");
+    MoveFileW(widen(joinPath(drive, "c.dat")).c_str(), (widen(drive) + L"\\данные.dat").c_str());
+    writeText(joinPath(drive, "b.dat.kou3upd-4242.tmp"), "not copied");
     writeText(joinPath(box.folder("drive\\sub"), "c.txt"), "not copied");
   }
 

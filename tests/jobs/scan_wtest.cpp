@@ -45,7 +45,7 @@ TEST_P(InstallScanCode, InstallsFromACopyAndStartsTheApplicationOnlyAfterAnAccep
   script("setup.exe", {hexCode(c.installerCode) + " list-storage"});
   if (c.applicationCode) script("KernoU3.exe", {hexCode(*c.applicationCode)});
 
-  Lines expected = {"setup.exe|" + installerLine(work()), "setup.exe|storage: a.txt b.dat setup_ko_u3-1.vpu"};
+  Lines expected = {"setup.exe|" + installerLine(work()), "setup.exe|storage: a.txt b.dat setup_ko_u3-1.vpu данные.dat"};
   if (c.applicationCode) expected.push_back("KernoU3.exe|" + applicationLine());
   EXPECT_EQ(run("/installScan", tempEnv()), c.applicationCode.value_or(c.installerCode));
   EXPECT_EQ(journal(), expected);
