@@ -4,6 +4,7 @@
 
 #include "host/log.h"
 #include "host/process.h"
+#include "host/turn.h"
 #include "host/workdir.h"
 #include "jobs/installer.h"
 #include "jobs/suite.h"
@@ -16,7 +17,7 @@ int32_t asLogged(uint32_t result) { return static_cast<int32_t>(result); }
 
 }  // namespace
 
-uint32_t u3HostConfigure() {
+uint32_t u3HostConfigure(Turn& turn) {
   logPrintf("*** HOST CONFIGURE ***\n");
   u3RestoreVpuFiles();
   uint32_t result = static_cast<uint32_t>(u3UnVpuToHostExe(suite::kLauncherPackage, suite::kLauncher));
@@ -24,6 +25,7 @@ uint32_t u3HostConfigure() {
   if (result != 0) return result;
   const std::string cmdLine = u3ProgramPath(suite::kLauncher);
   logPrintf("Executing '%s'\n", cmdLine.c_str());
+  turn.release();
   sysRunAndWait(cmdLine, result);
   logPrintf("sysExecAndWait returing %d\n", asLogged(result));
   return result;

@@ -15,6 +15,8 @@
 //   crash           end by an access violation, its code the exit code, with no debugger started
 //   move-self:NAME  rename its own file to NAME in its folder, so that only a fresh copy written
 //                   there can be started again under its old name
+//   run: LINE       start the rest of the line as a command line, as an installer starts a
+//                   program, wait for it and exit with its exit code (CODE if it cannot start)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -133,6 +135,22 @@ void spawnSleeper(const std::string& milliseconds, const std::string& pidPath) {
   SetEnvironmentVariableA("KOU3_DOUBLE_SLEEPER", nullptr);
 }
 
+// The exit code of commandLine, once it has ended; fallback when it cannot be started.
+UINT runAndWait(std::string commandLine, UINT fallback) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return fallback;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = fallback;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
 // Ends the process with the exception code as its exit code, as Windows does for an unhandled
 // exception once its error reporting is off; Wine would otherwise start its debugger first.
 LONG WINAPI endWithoutDebugger(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
@@ -174,6 +192,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       spawnSleeper(action.substr(6), control + "\\" + name + ".spawned");
     } else if (action.rfind("move-self:", 0) == 0) {
       moveSelf(action.substr(10));
+    } else if (action == "run:") {
+      std::string started;
+      std::getline(line >> std::ws, started);
+      ExitProcess(runAndWait(started, exitCode));
     } else if (action == "crash") {
       SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
       SetUnhandledExceptionFilter(endWithoutDebugger);
