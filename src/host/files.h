@@ -27,9 +27,6 @@ uint32_t filDeleteFile(const wchar_t* path);
 void filClearReadOnly(const char* path);
 void filClearReadOnly(const wchar_t* path);
 
-// Whether a file name is of the pattern of filFreshTemporary's files, whatever it was made for.
-bool filIsTemporaryName(const wchar_t* name);
-
 // Deletes the temporary files of kou3upd's own pattern beside target ("<target>.kou3upd-<process
 // id>.tmp") that runs which no longer run left there; nothing else.
 void filSweepLeftovers(const std::string& target);

@@ -1,7 +1,6 @@
 #include "host/files.h"
 
 #include <cstring>
-#include <iterator>
 
 #include "host/ansi.h"
 #include "host/path.h"
@@ -14,9 +13,6 @@ namespace {
 constexpr unsigned kDoublingPauses = 5;
 constexpr DWORD kLongPauseMs = 250;
 constexpr DWORD kWaitBudgetMs = 2000;
-
-constexpr wchar_t kWideTemporaryMark[] = L".kou3upd-";
-constexpr wchar_t kWideTemporaryEnd[] = L".tmp";
 
 DWORD pauseBefore(unsigned attempt) { return attempt < kDoublingPauses ? 10u << attempt : kLongPauseMs; }
 
@@ -144,16 +140,6 @@ void filClearReadOnly(const wchar_t* path) {
   SetFileAttributesW(path, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
-bool filIsTemporaryName(const wchar_t* name) {
-  const WideString text = name;
-  const std::size_t mark = text.rfind(kWideTemporaryMark);
-  if (mark == WideString::npos) return false;
-  const std::size_t digits = mark + std::size(kWideTemporaryMark) - 1;
-  const std::size_t end = text.size() - (std::size(kWideTemporaryEnd) - 1);
-  return end > digits && text.compare(end, WideString::npos, kWideTemporaryEnd) == 0 &&
-         text.find_first_not_of(L"0123456789", digits) == end;
-}
-
 void filSweepLeftovers(const std::string& target) {
   const std::string prefix = target + kTemporaryMark;
   const std::string folder = target.substr(0, filFolderLength(target.c_str()));
@@ -180,16 +166,19 @@ std::string filFreshTemporary(const std::string& target) {
 }
 
 uint32_t filMoveOver(const std::string& from, const std::string& target) {
-  const uint32_t error = retried(target.c_str(), [&] {
+  return retried(target.c_str(), [&] {
     return MoveFileExA(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
   });
-  sysTrace("rename %s over %s: error %u", from.c_str(), target.c_str(), error);
-  return error;
 }
 
 uint32_t filPutInPlace(const std::string& temporary, const std::string& target, uint32_t fillError) {
-  if (fillError != 0) sysTrace("write %s: error %u", temporary.c_str(), fillError);
-  const uint32_t error = fillError != 0 ? fillError : filMoveOver(temporary, target);
+  uint32_t error = fillError;
+  if (error != 0) {
+    sysTrace("write %s: error %u", temporary.c_str(), error);
+  } else {
+    error = filMoveOver(temporary, target);
+    sysTrace("rename %s over %s: error %u", temporary.c_str(), target.c_str(), error);
+  }
   if (error != 0) deleteOwnFile(temporary);
   return error;
 }

@@ -25,3 +25,7 @@ constexpr char kTemporaryEnd[] = ".tmp";
 // Whether text, the part of a name after kTemporaryMark, is a decimal process id and ".tmp" and
 // nothing else; processId is then that id.
 bool filIsTemporaryTail(const char* text, uint32_t& processId);
+
+// Whether a file name is of that pattern, whatever file it was made for.
+bool filIsTemporaryName(const char* name);
+bool filIsTemporaryName(const wchar_t* name);

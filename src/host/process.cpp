@@ -4,6 +4,7 @@
 
 #include "host/ansi.h"
 #include "host/files.h"
+#include "host/trace.h"
 #include "host/win.h"
 // After windows.h, which it needs.
 #include <shellapi.h>
@@ -22,6 +23,7 @@ bool createSuspended(char* cmdLine, PROCESS_INFORMATION& info) {
 }
 
 bool failedStart(DWORD error, uint32_t* startError) {
+  sysTrace("start failed: error %lu", error);
   if (startError != nullptr) *startError = error;
   return false;
 }
@@ -29,7 +31,12 @@ bool failedStart(DWORD error, uint32_t* startError) {
 void awaitExit(HANDLE process, bool wait, uint32_t& exitCode) {
   if (wait) WaitForSingleObject(process, INFINITE);
   DWORD code = 0;
-  if (GetExitCodeProcess(process, &code)) exitCode = code;
+  if (GetExitCodeProcess(process, &code)) {
+    exitCode = code;
+    sysTrace("ended with %lu (0x%lX)", code, code);
+  } else {
+    sysTrace("exit code not read: error %lu", GetLastError());
+  }
 }
 
 // The shell takes the program apart from its parameters: the first word, or the quoted text the
@@ -49,8 +56,8 @@ void splitProgram(const char* cmdLine, WideString& program, WideString& paramete
   parameters = rest == std::string::npos ? WideString() : sysWide(line.c_str() + rest);
 }
 
-// shell32 is loaded from the system folder, and only for this: the program imports no more than
-// KERNEL32 and msvcrt, and a start needs it only on a system that asks for elevation.
+// shell32 is loaded from the system folder, and only for this: the program does not import it,
+// and a start needs it only on a system that asks for elevation.
 ModuleHandle loadShell() {
   WideString path(MAX_PATH, L'\0');
   const UINT length = GetSystemDirectoryW(path.data(), MAX_PATH);
@@ -66,6 +73,7 @@ bool startElevated(const char* cmdLine, bool wait, uint32_t& exitCode, uint32_t*
                                    reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteExW")))
                              : nullptr;
   if (execute == nullptr) return failedStart(GetLastError(), startError);
+  sysTrace("start needs elevation: through the shell");
   WideString program;
   WideString parameters;
   splitProgram(cmdLine, program, parameters);
@@ -94,6 +102,7 @@ ProcessCreate gProcessCreate = createSuspended;
 bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError) {
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
+  sysTrace("start %s", cmdLine);
   unsigned attempt = 0;
   while (!gProcessCreate(cmdLine, info)) {
     const DWORD error = GetLastError();

@@ -7,6 +7,8 @@
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
+#include "host/trace.h"
+
 namespace {
 
 // Local\ is the session's own namespace: one user's runs share the work folder in %TEMP%.
@@ -45,19 +47,35 @@ bool holderIsAncestor() {
 }  // namespace
 
 uint32_t Turn::take(uint32_t waitLimitMs) {
-  if (holderIsAncestor()) return 0;
+  if (holderIsAncestor()) {
+    sysTrace("turn: a run that started this one holds it; going ahead");
+    return 0;
+  }
   KernelHandle mutex(CreateMutexA(nullptr, FALSE, kMutexName));
-  if (!mutex) return 0;
-  switch (WaitForSingleObject(mutex.get(), waitLimitMs)) {
+  if (!mutex) {
+    sysTrace("turn: no mutex (error %lu); going ahead", GetLastError());
+    return 0;
+  }
+  DWORD waited = WaitForSingleObject(mutex.get(), 0);
+  if (waited == WAIT_TIMEOUT) {
+    sysTrace("turn: waiting for another run's turn, at most %u ms", waitLimitMs);
+    waited = WaitForSingleObject(mutex.get(), waitLimitMs);
+  }
+  switch (waited) {
     case WAIT_OBJECT_0:
+      break;
     // The run that held it died: the restore of leftover backups mends what it left.
     case WAIT_ABANDONED:
+      sysTrace("turn: the run that held it ended without giving it back");
       break;
     case WAIT_TIMEOUT:
+      sysTrace("turn: still held by another run; giving up");
       return ERROR_BUSY;
     default:
+      sysTrace("turn: wait failed (error %lu); going ahead", GetLastError());
       return 0;
   }
+  sysTrace("turn: taken");
   mutex_ = std::move(mutex);
   mark_.reset(CreateEventA(nullptr, TRUE, FALSE, holderMark(GetCurrentProcessId()).c_str()));
   return 0;

@@ -8,6 +8,7 @@
 #include "host/files.h"
 #include "host/path.h"
 #include "host/security.h"
+#include "host/trace.h"
 #include "host/win.h"
 
 namespace {
@@ -188,6 +189,7 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
     error = notAFolderOfItsOwn(attributes);
     if (error == 0) error = makeExistingPrivate(workPath.c_str());
   }
+  sysTrace("work folder %s: error %u", workPath.c_str(), error);
   if (error != 0) {
     result.clear();
     return error;
@@ -229,6 +231,7 @@ uint32_t filCopyPath(const char* source, const char* destination) {
     // Nothing to copy is no failure; a source that cannot be listed (gone, or on a drive pulled
     // out) is.
     const DWORD error = GetLastError();
+    sysTrace("copy from %s: nothing listed, error %lu", source, error);
     return error == ERROR_FILE_NOT_FOUND ? 0 : nonZero(error, ERROR_PATH_NOT_FOUND);
   }
   WideString fromFile;
@@ -241,10 +244,14 @@ uint32_t filCopyPath(const char* source, const char* destination) {
     filJoinPath(toFile, to.c_str(), entry.cFileName);
     // An incomplete copy must not reach the installer, so the first file that cannot be copied
     // ends the copy; the caller skips the installer and empties the folder anyway.
-    if (const uint32_t error = filCopyFile(fromFile.c_str(), toFile.c_str())) return error;
+    const uint32_t error = filCopyFile(fromFile.c_str(), toFile.c_str());
+    sysTrace("copy %s: error %u", sysTraceText(fromFile.c_str()).c_str(), error);
+    if (error != 0) return error;
   } while (FindNextFileW(search.get(), &entry));
   // The listing may also end early, as when the drive is pulled.
-  return afterListing(0);
+  const uint32_t listed = afterListing(0);
+  if (listed != 0) sysTrace("copy from %s: listing ended early, error %u", source, listed);
+  return listed;
 }
 
 uint32_t filEmptyPath(const char* folder) {
@@ -267,9 +274,13 @@ uint32_t filEmptyPath(const char* folder) {
     if (const uint32_t error = filDeleteFile(path.c_str())) result = error;
   } while (FindNextFileW(search.get(), &entry));
   // A listing that ends early may have passed over a leftover.
-  return afterListing(result);
+  result = afterListing(result);
+  sysTrace("empty %s: error %u", folder, result);
+  return result;
 }
 
 uint32_t filDeletePath(const char* folderPattern, const char* contentPattern, bool recurse) {
-  return deletePath(sysWide(folderPattern), sysWide(contentPattern).c_str(), recurse);
+  const uint32_t result = deletePath(sysWide(folderPattern), sysWide(contentPattern).c_str(), recurse);
+  sysTrace("delete %s: error %u", folderPattern, result);
+  return result;
 }

@@ -5,6 +5,7 @@
 #include "front/settings.h"
 #include "host/files.h"
 #include "host/path.h"
+#include "host/trace.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ std::string inAppData(const char* name) {
 uint32_t u3BackupVpuFiles() {
   for (const FixedPackage& fixed : kFixedPackages) {
     // A missing package, or a copy that stops part-way, leaves an older backup as it was.
-    filReplaceWithCopy(inAppData(fixed.package), inAppData(fixed.backup));
+    const uint32_t error = filReplaceWithCopy(inAppData(fixed.package), inAppData(fixed.backup));
+    sysTrace("backup %s: error %u", fixed.package, error);
   }
   return 0;
 }
@@ -41,7 +43,7 @@ uint32_t u3RestoreVpuFiles() {
     // next restore.
     const std::string package = inAppData(fixed.package);
     filSweepLeftovers(package);
-    filMoveOver(inAppData(fixed.backup), package);
+    sysTrace("restore %s from %s: error %u", fixed.package, fixed.backup, filMoveOver(inAppData(fixed.backup), package));
   }
   return 0;
 }

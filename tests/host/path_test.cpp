@@ -49,4 +49,24 @@ TEST(FilJoinPath, JoinsWithAtMostOneBackslash) {
   }
 }
 
+// The pattern of a replacement's temporary file, in either width; the id is what the tail says.
+TEST(FilIsTemporaryName, OnlyAMarkADecimalIdAndTmp) {
+  const struct {
+    const char* name;
+    bool temporary;
+  } cases[] = {
+      {"setup.exe.kou3upd-12.tmp", true}, {"a.kou3upd-x.kou3upd-7.tmp", true}, {".kou3upd-0.tmp", true},
+      {"setup.exe.kou3upd-.tmp", false},  {"setup.exe.kou3upd-12.tmp.x", false}, {"setup.exe.kou3upd-+1.tmp", false},
+      {"setup.exe.kou3upd-1a.tmp", false}, {"setup.exe.KOU3UPD-1.tmp", false},   {"setup.exe.tmp", false},
+  };
+  for (const auto& c : cases) {
+    const std::wstring wide(c.name, c.name + std::char_traits<char>::length(c.name));
+    EXPECT_EQ(filIsTemporaryName(c.name), c.temporary) << c.name;
+    EXPECT_EQ(filIsTemporaryName(wide.c_str()), c.temporary) << c.name;
+  }
+  uint32_t id = 0;
+  EXPECT_TRUE(filIsTemporaryTail("99999999999.tmp", id));
+  EXPECT_EQ(id, 0xFFFFFFFFu);
+}
+
 }  // namespace

@@ -212,11 +212,11 @@ TEST_F(AppStart, ATraceChangesNothingAndTellsEachStep) {
   const std::string traced = readText(traceFile);
   ASSERT_GT(traced.size(), 7u);
   EXPECT_EQ(traced.substr(traced.size() - 7), "outer\r\n");
-  // Process launching does not trace yet; the command lines it starts belong in this list.
   for (const std::string& step : Lines{"job 3 from \"/appStart\"", "search " + driveShort() + "\\kou3lnch-*.vpu\r\n",
                                        "search: takes setup_ko_u3-1.vpu, version 1\r\n",
                                        "read " + driveShort() + "\\setup_ko_u3-1.vpu: image size ",
                                        "rename " + hostShort() + "\\KoU3Launcher.exe.kou3upd-",
+                                       "start " + installerLine(false) + "\r\n", "ended with 0 (0x0)\r\n",
                                        "exit code 0 (0x0), job result 0x0\r\n"}) {
     EXPECT_NE(traced.find(step), std::string::npos) << step << " not in\n" << traced;
   }

@@ -31,13 +31,6 @@ bool isFixedPackage(const std::string& name) {
   return false;
 }
 
-// A file that a stopped run of kou3upd left behind.
-bool isTemporary(const std::string& name) {
-  const std::size_t mark = name.rfind(kTemporaryMark);
-  uint32_t processId = 0;
-  return mark != std::string::npos && filIsTemporaryTail(name.c_str() + mark + std::strlen(kTemporaryMark), processId);
-}
-
 std::string versionText(int32_t version) {
   char text[16];
   std::snprintf(text, sizeof text, version < 0 ? "-0x%X" : "0x%X",
@@ -139,7 +132,7 @@ int check(const char* folder, std::FILE* out, std::FILE* err) {
   }
   for (const char* fixed : kFixedPackages) checkFixed(folder, names, fixed, out);
   for (const std::string& name : names) {
-    if (isTemporary(name)) std::fprintf(out, "temporary file left by a stopped run: %s\n", name.c_str());
+    if (filIsTemporaryName(name.c_str())) std::fprintf(out, "temporary file left by a stopped run: %s\n", name.c_str());
   }
   std::fprintf(out, "check: %s\n", sound ? "ok" : "bad, kou3upd cannot unpack setup_ko_u3 or kou3lnch from here");
   return sound ? 0 : 1;
