@@ -14,8 +14,12 @@ TEST(Turn, RunsOutWithBusyWhileHeldAndTakesTheHoldersMarkAwayWithIt) {
 
 // Each pair runs one after the other, then with the second run started while the first one's child runs.
 TEST_F(JobsE2E, RunsStartedTogetherEndAsIfRunOneAfterTheOther) {
-  fillDrive(), packDouble("setup_ko_u3-1.vpu"), packDouble("kou3lnch-1.vpu"), placeDouble("KernoU3.exe");
-  const std::string event = "kou3-turn-" + std::to_string(GetCurrentProcessId()), hold = " hold:" + event;
+  fillDrive();
+  packDouble("setup_ko_u3-1.vpu");
+  packDouble("kou3lnch-1.vpu");
+  placeDouble("KernoU3.exe");
+  const std::string event = "kou3-turn-" + std::to_string(GetCurrentProcessId());
+  const std::string hold = " hold:" + event;
   const KernelHandle release(CreateEventA(nullptr, TRUE, FALSE, event.c_str()));
   const struct {
     std::string first, second;
@@ -30,16 +34,27 @@ TEST_F(JobsE2E, RunsStartedTogetherEndAsIfRunOneAfterTheOther) {
       {"/checkUpdate", "/checkUpdate", {"0 touch-packages list-storage" + hold, "0"}, false, true},
       {"/hostConfigure", "/updateFiles", {"0"}, false, false},  // the launcher holds, outside the turn
   };
-  const auto ended = [](const Started& run, DWORD code = 0xDEADDEAD) {
-    return WaitForSingleObject(run.process.get(), 120000), GetExitCodeProcess(run.process.get(), &code), code;
+  const auto ended = [](const Started& run) {
+    DWORD code = 0xDEADDEAD;
+    WaitForSingleObject(run.process.get(), 120000);
+    GetExitCodeProcess(run.process.get(), &code);
+    return code;
   };
   for (const auto& row : table) {
     SCOPED_TRACE(row.first + " then " + row.second);
     std::string apart, together;
     for (std::string* state : {&apart, &together}) {
-      (state == &apart ? SetEvent : ResetEvent)(release.get()), forgetRuns();
-      script("setup.exe", row.setup), script("KoU3Launcher.exe", {"0" + hold});
-      writeText(joinPath(drive, "prod-ko_u3.vpu"), "original"), writeText(joinPath(drive, "silverfern.vpu"), "fern");
+      // Apart, the first run's child is not held at all.
+      if (state == &apart) {
+        SetEvent(release.get());
+      } else {
+        ResetEvent(release.get());
+      }
+      forgetRuns();
+      script("setup.exe", row.setup);
+      script("KoU3Launcher.exe", {"0" + hold});
+      writeText(joinPath(drive, "prod-ko_u3.vpu"), "original");
+      writeText(joinPath(drive, "silverfern.vpu"), "fern");
       const Started first = start(row.first, tempEnv());
       if (state == &apart) ended(first);
       // The installer of a run to kill has changed the packages once its storage line is there.
