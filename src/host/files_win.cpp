@@ -27,16 +27,35 @@ uint32_t lastError() {
   return error != 0 ? error : ERROR_GEN_FAILURE;
 }
 
-// A read-only file or a folder refuses for good, not for a moment.
-bool refusesForGood(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+bool isBusyError(uint32_t error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// The policy for a busy error on a file whose attributes (INVALID_FILE_ATTRIBUTES when unknown)
+// are given; traced names the file in the trace. A read-only file or a folder refuses for good,
+// not for a moment.
+bool retryAfterPause(uint32_t error, DWORD attributes, const char* traced, unsigned& attempt) {
+  if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+    return false;
+  }
+  const DWORD pause = pauseBefore(attempt);
+  if (waitedBefore(attempt) + pause > kWaitBudgetMs) {
+    sysTrace("busy %s: error %u, given up", traced, error);
+    return false;
+  }
+  sysTrace("busy %s: error %u, trying again in %lu ms", traced, error, pause);
+  Sleep(pause);
+  ++attempt;
+  return true;
 }
 
 bool retryBusy(uint32_t error, const char* path, unsigned& attempt) { return sysRetryBusy(error, path, attempt); }
 
 bool retryBusy(uint32_t error, const wchar_t* path, unsigned& attempt) {
-  if (error == ERROR_ACCESS_DENIED && refusesForGood(GetFileAttributesW(path))) return false;
-  return sysRetryBusy(error, nullptr, attempt);
+  if (!isBusyError(error)) return false;
+  const DWORD attributes = error == ERROR_ACCESS_DENIED ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+  return retryAfterPause(error, attributes, sysTraceText(path).c_str(), attempt);
 }
 
 // Runs op (a call that reports failure through GetLastError) until it succeeds or is not worth
@@ -102,17 +121,10 @@ uint32_t copyFlushed(const char* from, const char* to) {
 LowLevelCopy gFileCopy = copyFile;
 
 bool sysRetryBusy(uint32_t error, const char* path, unsigned& attempt) {
-  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
-  if (error == ERROR_ACCESS_DENIED && path != nullptr && refusesForGood(GetFileAttributesA(path))) return false;
-  const DWORD pause = pauseBefore(attempt);
-  if (waitedBefore(attempt) + pause > kWaitBudgetMs) {
-    sysTrace("busy %s: error %u, given up", path != nullptr ? path : "", error);
-    return false;
-  }
-  sysTrace("busy %s: error %u, trying again in %lu ms", path != nullptr ? path : "", error, pause);
-  Sleep(pause);
-  ++attempt;
-  return true;
+  if (!isBusyError(error)) return false;
+  const DWORD attributes =
+      error == ERROR_ACCESS_DENIED && path != nullptr ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+  return retryAfterPause(error, attributes, path != nullptr ? path : "", attempt);
 }
 
 uint32_t filCopyFile(const char* from, const char* to) {

@@ -43,7 +43,8 @@ uint32_t u3RestoreVpuFiles() {
     // next restore.
     const std::string package = inAppData(fixed.package);
     filSweepLeftovers(package);
-    sysTrace("restore %s from %s: error %u", fixed.package, fixed.backup, filMoveOver(inAppData(fixed.backup), package));
+    const uint32_t error = filMoveOver(inAppData(fixed.backup), package);
+    sysTrace("restore %s from %s: error %u", fixed.package, fixed.backup, error);
   }
   return 0;
 }
