@@ -98,21 +98,31 @@ void forEachEntry(const std::string& folder, Visit visit) {
   } while (FindNextFileA(search.get(), &entry));
 }
 
+// In UTF-16, so that files named outside the ANSI code page go too: a sandbox left behind would
+// crowd the temporary folder until Wine's short names of two of them collide.
+void removeTree(const std::wstring& path) {
+  WIN32_FIND_DATAW entry;
+  const FindHandle search(FindFirstFileW((path + L"\\*").c_str(), &entry));
+  if (search) {
+    do {
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        removeTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search.get(), &entry));
+  }
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(path.c_str());
+}
+
 }  // namespace
 
-void removeTree(const std::string& path) {
-  forEachEntry(path, [&](const std::string& name, bool isFolder) {
-    const std::string child = joinPath(path, name);
-    if (isFolder) {
-      removeTree(child);
-    } else {
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileA(child.c_str());
-    }
-  });
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryA(path.c_str());
-}
+void removeTree(const std::string& path) { removeTree(widen(path)); }
 
 std::vector<std::string> folderListing(const std::string& path, bool sorted) {
   std::vector<std::string> names;
