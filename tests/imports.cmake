@@ -1,5 +1,7 @@
 # Fails unless every DLL that EXE imports is one that Windows itself provides, or, given ALLOWED
-# (names separated by commas), one of those.
+# (names separated by commas), one of those. With TABLE and FLOOR (an NT version: 5.1 for XP),
+# also fails on a function that TABLE does not list, or lists as first there in a Windows newer
+# than FLOOR, and on PE headers that ask for a newer Windows than FLOOR.
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
@@ -28,4 +30,49 @@ foreach(line ${imports})
     message(FATAL_ERROR "${EXE} imports ${dll}, which is not one of ${system_dlls}")
   endif()
   message(STATUS "imports ${dll}")
+endforeach()
+
+if(NOT DEFINED TABLE)
+  return()
+endif()
+file(STRINGS ${TABLE} rows REGEX "^[^#]")
+foreach(row ${rows})
+  if(row MATCHES "^([^ ]+) ([^ ]+) ([0-9.]+)")
+    string(TOUPPER "${CMAKE_MATCH_1}!${CMAKE_MATCH_2}" key)
+    set("first_${key}" ${CMAKE_MATCH_3})
+  endif()
+endforeach()
+# objdump lists each DLL's functions after its name, one a line: address, hint, name.
+string(REGEX REPLACE "\r" "" dump "${dump}")
+string(REPLACE "\n" ";" lines "${dump}")
+set(dll "")
+set(count 0)
+foreach(line ${lines})
+  if(line MATCHES "DLL Name: ([^ \t]+)")
+    set(dll ${CMAKE_MATCH_1})
+  elseif(dll AND line MATCHES "^\t[0-9a-fA-F]+\t +[0-9]+  ([^ \t]+)")
+    set(function ${CMAKE_MATCH_1})
+    string(TOUPPER "${dll}!${function}" key)
+    if(NOT DEFINED "first_${key}")
+      message(FATAL_ERROR "${EXE} imports ${dll} ${function}, which ${TABLE} does not list: add it with the "
+                          "first Windows version that has it (Microsoft's \"Minimum supported client\")")
+    endif()
+    if(${first_${key}} VERSION_GREATER FLOOR)
+      message(FATAL_ERROR "${EXE} imports ${dll} ${function}, which Windows has only from NT ${first_${key}} on, "
+                          "newer than this exe's floor NT ${FLOOR}: look it up at run time instead")
+    endif()
+    math(EXPR count "${count} + 1")
+  elseif(line MATCHES "^[ \t]*$")
+    set(dll "")
+  endif()
+endforeach()
+message(STATUS "${count} functions imported, none newer than NT ${FLOOR}")
+foreach(field OSystem Subsystem)
+  if(NOT dump MATCHES "Major${field}Version\t([0-9]+)\nMinor${field}Version\t([0-9]+)")
+    message(FATAL_ERROR "${EXE}: no ${field} version in its PE header")
+  endif()
+  if("${CMAKE_MATCH_1}.${CMAKE_MATCH_2}" VERSION_GREATER FLOOR)
+    message(FATAL_ERROR "${EXE}: its PE header asks for Windows NT ${CMAKE_MATCH_1}.${CMAKE_MATCH_2} (${field}), "
+                        "newer than its floor NT ${FLOOR}")
+  endif()
 endforeach()

@@ -2,7 +2,8 @@
 # tools/release end to end, with a throw-away certificate authority and code-signing certificate
 # made here in a temporary folder: an unsigned and a signed release, the signatures checked
 # against that authority, the signed x64 exe run under Wine against the unsigned one, a flipped
-# byte caught, and the certificate faults that must leave no release behind.
+# byte caught, the release rebuilt bit for bit in another folder, and the certificate faults that
+# must leave no release behind.
 # Run by tools/check after the Windows builds; tools/release reuses their build folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -115,6 +116,23 @@ check "the signed x64 exe runs /extractSetup under Wine as the unsigned one does
   test "$signed" == "$unsigned"
 check "and that run unpacked the packed file" \
   cmp -s "$work/host-signed/setup.exe" "$work/signed/vpupack-$version-x64.exe"
+
+# A release anyone can rebuild: the same sources copied to another folder and built there, later,
+# give the same unsigned exes and vpupacks, byte for byte.
+mkdir "$work/rebuild"
+git ls-files -co --exclude-standard -z | xargs -0 cp --parents -t "$work/rebuild"
+(cd "$work/rebuild" && tools/release --dist "$work/rebuilt") >"$work/rebuilt.log" 2>&1 ||
+  { cat "$work/rebuilt.log"; echo "FAILED: the release rebuilt in another folder"; exit 1; }
+for file in SHA256SUMS "kou3upd-$version-x64.exe" "kou3upd-$version-x86.exe" vpupack "vpupack-$version-x64.exe"; do
+  check "$file rebuilt in another folder is the same, byte for byte" cmp "$work/unsigned/$file" "$work/rebuilt/$file"
+done
+rm -rf "$work/rebuild"
+for arch in x64 x86; do
+  osslsigncode remove-signature -in "$work/signed/kou3upd-$version-$arch.exe" -out "$work/stripped-$arch.exe" \
+    >/dev/null 2>&1
+  check "the signed $arch exe without its signature is the unsigned one, byte for byte" \
+    cmp "$work/stripped-$arch.exe" "$work/unsigned/kou3upd-$version-$arch.exe"
+done
 
 # Certificate faults end the run before anything is built and leave no release behind; an
 # earlier release in that folder stays as it was.

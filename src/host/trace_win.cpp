@@ -12,7 +12,7 @@ namespace {
 
 struct Trace {
   bool started = false;
-  ULONGLONG startMs = 0;
+  DWORD startMs = 0;
   DWORD processId = 0;
   FileHandle file;
 };
@@ -34,7 +34,7 @@ FileHandle openTraceFile() {
 
 void start() {
   gTrace.started = true;
-  gTrace.startMs = GetTickCount64();
+  gTrace.startMs = GetTickCount();
   gTrace.processId = GetCurrentProcessId();
   gTrace.file = openTraceFile();
 }
@@ -55,9 +55,11 @@ void sysTrace(const char* format, ...) {
   const DWORD savedError = GetLastError();
   if (!gTrace.started) start();
   char prefix[48];
-  const int prefixLength =
-      std::snprintf(prefix, sizeof prefix, "kou3upd[%lu] +%llu ", static_cast<unsigned long>(gTrace.processId),
-                    static_cast<unsigned long long>(GetTickCount64() - gTrace.startMs));
+  // GetTickCount wraps after 49 days, GetTickCount64 is missing before Vista: the difference of
+  // two 32-bit counts is right across one wrap, and a run lasts far less than 49 days.
+  const DWORD elapsed = GetTickCount() - gTrace.startMs;
+  const int prefixLength = std::snprintf(prefix, sizeof prefix, "kou3upd[%lu] +%lu ",
+                                         static_cast<unsigned long>(gTrace.processId), static_cast<unsigned long>(elapsed));
   std::string line(prefix, prefixLength > 0 ? static_cast<std::size_t>(prefixLength) : 0);
 
   va_list args;
