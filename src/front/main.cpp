@@ -7,6 +7,7 @@
 #include "host/win.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  sysEndOnCrash();
   sysNoErrorBoxes();
   sysHardenDllSearch();
   u3InitSettings();

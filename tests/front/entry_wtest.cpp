@@ -49,6 +49,27 @@ TEST_F(Entry, HostConfigureWithoutALauncherPackageExitsWithOne) {
   EXPECT_TRUE(journal().empty());
 }
 
+// A crash, forced by a thread started in the run at address 0 while its launcher runs, ends it at
+// once with the exception code: no error-reporting box waits for a click, and nothing more is
+// written.
+TEST_F(Entry, ACrashEndsTheRunWithItsExceptionCodeAndNothingMore) {
+  packDouble("kou3lnch-1.vpu");
+  const std::string event = "kou3-crash-" + std::to_string(GetCurrentProcessId());
+  const KernelHandle release(CreateEventA(nullptr, TRUE, FALSE, event.c_str()));
+  script("KoU3Launcher.exe", {"0 hold:" + event});
+  const Started run = start("/hostConfigure");
+  for (int wait = 0; wait < 1000 && journal().empty(); ++wait) Sleep(10);
+  const KernelHandle thread(CreateRemoteThread(run.process.get(), nullptr, 0, nullptr, nullptr, 0, nullptr));
+  ASSERT_TRUE(thread);
+  EXPECT_EQ(WaitForSingleObject(run.process.get(), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
+  SetEvent(release.get());
+  DWORD code = 0;
+  GetExitCodeProcess(run.process.get(), &code);
+  EXPECT_EQ(code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+  const std::string launcher = joinPath(hostShort(), "KoU3Launcher.exe");
+  EXPECT_EQ(log(), "*** HOST CONFIGURE ***\r\nu3UnVpuToHostExe returing 0\r\nExecuting '" + launcher + "'\r\n");
+}
+
 // tail_probe.exe cuts its tail from its own command line the way kou3upd.exe does, and writes
 // it down beside the tail that the run-time handed to WinMain.
 class Tail : public ::testing::Test {
