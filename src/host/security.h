@@ -1,17 +1,37 @@
-// Folders no other user may change: full control for the current user, Administrators and
-// SYSTEM alone, handed down to everything made inside, nothing inherited from the folder above.
+// Who may touch what kou3upd makes: folders and files no other user may change, the named objects
+// of the turn, and the shared temporary folder it may have to make.
 #pragma once
 #include <cstdint>
 
 #include "host/win.h"
 
+// Private: full control for the current user, Administrators and SYSTEM alone, handed down to
+// everything made inside, nothing inherited from the folder above.
 // Makes the folder path with that protection. 0, or the Windows error code of the step that failed.
 uint32_t sysCreatePrivateFolder(const char* path);
 
 // Gives the open folder that protection when its owner is the current user or Administrators
 // (an elevated run of the same user owns what it makes through them). 5 (ERROR_ACCESS_DENIED)
-// for any other owner, which may have changed the folder already; else 0 or the error code.
-uint32_t sysMakePrivate(HANDLE folder);
+// for any other owner, which may have changed the folder already; else 0 or the error code. A
+// folder just made so (made) has its owner checked alone.
+uint32_t sysMakePrivate(HANDLE folder, bool made = false);
+
+// The private descriptor for a file, in descriptor. 0 or the error code.
+uint32_t sysPrivateDescriptor(LocalMemory& descriptor);
+
+// 0 when the open file is private: owned by the current user, Administrators or the user of the
+// process requester (when given), and open to nobody but its owner, them and SYSTEM. 5
+// (ERROR_ACCESS_DENIED) when it is not, or the error code.
+uint32_t sysCheckPrivate(HANDLE file, HANDLE requester = nullptr);
+
+// For the turn's mutex and event: full access for the current user, whatever the integrity level
+// of the run that makes them, and for Administrators and SYSTEM. 0 or the error code.
+uint32_t sysTurnDescriptor(LocalMemory& descriptor);
+
+// Makes a temporary folder that several users share (C:\TEMP when TEMP names nothing usable):
+// each may make files and folders in it, which are its own, but none may rename or delete what
+// another made. 0 or the error code.
+uint32_t sysCreateSharedFolder(const char* path);
 
 // Read the owner of an open file (the descriptor holds it; LocalFree releases it) and replace
 // its DACL by the wanted descriptor's, protected. Tests point them elsewhere: Wine reports every

@@ -27,31 +27,56 @@ DWORD protectDacl(HANDLE object, PSECURITY_DESCRIPTOR wanted) {
                          nullptr, nullptr, dacl, nullptr);
 }
 
-// The user this process runs as, and the descriptor that gives a private folder to that user.
-struct Private {
-  alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  LocalMemory descriptor;
-
-  PSID userSid() const { return reinterpret_cast<const TOKEN_USER*>(user)->User.Sid; }
+// The user this process runs as.
+struct User {
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  PSID sid() const { return reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid; }
 };
 
-uint32_t privateFor(Private& wanted) {
+uint32_t userOf(HANDLE process, User& user) {
   HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return lastError();
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return lastError();
   const KernelHandle ownedToken(token);
   DWORD size = 0;
-  if (!GetTokenInformation(token, TokenUser, wanted.user, sizeof wanted.user, &size)) return lastError();
+  if (!GetTokenInformation(token, TokenUser, user.buffer, sizeof user.buffer, &size)) return lastError();
+  return 0;
+}
+
+uint32_t currentUser(User& user) { return userOf(GetCurrentProcess(), user); }
+
+// The descriptor of sddl, in which every "%U" stands for the current user's SID.
+uint32_t descriptorFor(const User& user, const wchar_t* sddl, LocalMemory& descriptor) {
   LPWSTR userText = nullptr;
-  if (!ConvertSidToStringSidW(wanted.userSid(), &userText)) return lastError();
+  if (!ConvertSidToStringSidW(user.sid(), &userText)) return lastError();
   const LocalMemory ownedText(userText);
-  // P: nothing inherited; OICI: handed down to files and folders made inside; FA: full control.
-  const WideString sddl = L"D:P(A;OICI;FA;;;" + WideString(userText) + L")(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+  WideString text = sddl;
+  for (std::size_t at = text.find(L"%U"); at != WideString::npos; at = text.find(L"%U", at)) {
+    text.replace(at, 2, userText);
+  }
+  PSECURITY_DESCRIPTOR made = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &made, nullptr)) {
     return lastError();
   }
-  wanted.descriptor.reset(descriptor);
+  descriptor.reset(made);
   return 0;
+}
+
+// P: nothing inherited; OICI: handed down to files and folders made inside; FA: full control.
+constexpr wchar_t kPrivate[] = L"D:P(A;OICI;FA;;;%U)(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+uint32_t createFolder(const char* path, const wchar_t* sddl) {
+  User user;
+  LocalMemory descriptor;
+  if (const uint32_t error = currentUser(user)) return error;
+  if (const uint32_t error = descriptorFor(user, sddl, descriptor)) return error;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  if (CreateDirectoryA(path, &attributes)) return 0;
+  const DWORD error = GetLastError();
+  return error != 0 ? error : ERROR_CANNOT_MAKE;
+}
+
+bool isOwnerAllowed(PSID owner, const User& user) {
+  return EqualSid(owner, user.sid()) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
 }
 
 }  // namespace
@@ -59,25 +84,72 @@ uint32_t privateFor(Private& wanted) {
 OwnerQuery gOwnerQuery = ownerOf;
 DaclChange gDaclChange = protectDacl;
 
-uint32_t sysCreatePrivateFolder(const char* path) {
-  Private wanted;
-  if (const uint32_t error = privateFor(wanted)) return error;
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, wanted.descriptor.get(), FALSE};
-  if (CreateDirectoryA(path, &attributes)) return 0;
-  const DWORD error = GetLastError();
-  return error != 0 ? error : ERROR_CANNOT_MAKE;
+uint32_t sysCreatePrivateFolder(const char* path) { return createFolder(path, kPrivate); }
+
+uint32_t sysCreateSharedFolder(const char* path) {
+  // As the root of a system drive: users may list it and make files and folders (0x1200af: list,
+  // add file, add folder, read attributes and extended attributes, traverse, read control,
+  // synchronize) but hold no delete-child right; what each makes gets full control for its
+  // maker (CREATOR OWNER), Administrators and SYSTEM.
+  return createFolder(path, L"D:P(A;;0x1200af;;;AU)(A;OICIIO;FA;;;CO)(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
 }
 
-uint32_t sysMakePrivate(HANDLE folder) {
-  Private wanted;
-  if (const uint32_t error = privateFor(wanted)) return error;
+uint32_t sysPrivateDescriptor(LocalMemory& descriptor) {
+  User user;
+  if (const uint32_t error = currentUser(user)) return error;
+  return descriptorFor(user, L"D:P(A;;FA;;;%U)(A;;FA;;;BA)(A;;FA;;;SY)", descriptor);
+}
+
+uint32_t sysTurnDescriptor(LocalMemory& descriptor) {
+  User user;
+  if (const uint32_t error = currentUser(user)) return error;
+  return descriptorFor(user, L"D:(A;;GA;;;%U)(A;;GA;;;BA)(A;;GA;;;SY)", descriptor);
+}
+
+uint32_t sysMakePrivate(HANDLE folder, bool made) {
+  User user;
+  LocalMemory wanted;
+  if (const uint32_t error = currentUser(user)) return error;
+  if (const uint32_t error = descriptorFor(user, kPrivate, wanted)) return error;
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
   const DWORD status = gOwnerQuery(folder, &owner, &ownerDescriptor);
   const LocalMemory ownedDescriptor(ownerDescriptor);
   if (status != ERROR_SUCCESS) return status;
-  if (!EqualSid(owner, wanted.userSid()) && !IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) {
+  if (!isOwnerAllowed(owner, user)) return ERROR_ACCESS_DENIED;
+  return made ? 0 : gDaclChange(folder, wanted.get());
+}
+
+uint32_t sysCheckPrivate(HANDLE file, HANDLE requester) {
+  User user;
+  if (const uint32_t error = currentUser(user)) return error;
+  // Elevated with another user's password, this process runs as that user, not as the requester.
+  User requesterUser;
+  const bool requesterKnown = requester != nullptr && userOf(requester, requesterUser) == 0;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD status = GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                       &owner, nullptr, &dacl, nullptr, &descriptor);
+  const LocalMemory ownedDescriptor(descriptor);
+  if (status != ERROR_SUCCESS) return status;
+  // No DACL at all lets everyone in.
+  if (owner == nullptr || dacl == nullptr) return ERROR_ACCESS_DENIED;
+  if (!isOwnerAllowed(owner, user) && !(requesterKnown && EqualSid(owner, requesterUser.sid()))) {
     return ERROR_ACCESS_DENIED;
   }
-  return gDaclChange(folder, wanted.descriptor.get());
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, index, &ace)) return lastError();
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    // Any other kind of grant (object, callback) is more than a private file carries.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return ERROR_ACCESS_DENIED;
+    const PSID trustee = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
+    if (!EqualSid(trustee, user.sid()) && !EqualSid(trustee, owner) &&
+        !IsWellKnownSid(trustee, WinBuiltinAdministratorsSid) && !IsWellKnownSid(trustee, WinLocalSystemSid)) {
+      return ERROR_ACCESS_DENIED;
+    }
+  }
+  return 0;
 }

@@ -2,6 +2,8 @@
 // the work folder are left to one run at a time, whichever drive each run works for.
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "host/win.h"
 
@@ -20,8 +22,9 @@ class Turn {
   ~Turn() { release(); }
 
   // Waits at most waitLimitMs for the turn. 0 when the run may go ahead: with the turn, as a
-  // descendant of the holder, or without turns when the system offers no mutex; ERROR_BUSY (170)
-  // when another run kept the turn all that time.
+  // descendant of the holder, or without turns when the system offers no mutex at all; ERROR_BUSY
+  // (170) when another run kept the turn all that time; the Windows error code when the turn is
+  // there but closed to this run (5), or cannot be waited for. Two runs never go on together.
   uint32_t take(uint32_t waitLimitMs = kTurnWaitLimitMs);
   void release();
 
@@ -29,3 +32,21 @@ class Turn {
   KernelHandle mutex_;
   KernelHandle mark_;  // tells the runs that descend from this one that it holds the turn
 };
+
+// One entry of the system's process list.
+struct ProcessLink {
+  uint32_t id;
+  uint32_t parent;
+};
+
+// The system's process list, and when process id was created (a FILETIME count; 0 when it cannot
+// be read).
+std::vector<ProcessLink> sysProcessLinks();
+uint64_t sysCreationTime(uint32_t id);
+
+// Whether self's parent, or its parent's parent and so on, holds the turn (holds). Windows reuses
+// the ids of ended processes, so a "parent" created after its child (created gives a process's
+// creation time, 0 when it cannot be read) is not its parent: the walk stops there.
+bool sysHolderAmongAncestors(uint32_t self, const std::vector<ProcessLink>& links,
+                             const std::function<uint64_t(uint32_t)>& created,
+                             const std::function<bool(uint32_t)>& holds);

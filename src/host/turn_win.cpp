@@ -7,6 +7,7 @@
 // After windows.h, which it needs.
 #include <tlhelp32.h>
 
+#include "host/security.h"
 #include "host/trace.h"
 
 namespace {
@@ -23,38 +24,71 @@ std::string holderMark(DWORD processId) { return "Local\\kou3upd-turn-holder-" +
 // get its starter's environment. A program left running by an installer after its run ended has
 // no running parent to lead to the holder, and waits.
 bool holderIsAncestor() {
+  return sysHolderAmongAncestors(GetCurrentProcessId(), sysProcessLinks(), sysCreationTime, [](uint32_t id) {
+    return static_cast<bool>(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, holderMark(id).c_str())));
+  });
+}
+
+// The turn's objects are made open to this user at any integrity level, so that a run elevated
+// and one that is not share them (default ones would be closed to the other).
+struct TurnAttributes {
+  LocalMemory descriptor;
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+
+  TurnAttributes() {
+    if (sysTurnDescriptor(descriptor) == 0) attributes.lpSecurityDescriptor = descriptor.get();
+  }
+};
+
+uint32_t nonZero(DWORD error) { return error != 0 ? error : ERROR_ACCESS_DENIED; }
+
+}  // namespace
+
+std::vector<ProcessLink> sysProcessLinks() {
+  std::vector<ProcessLink> links;
   const FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
-  std::vector<std::pair<DWORD, DWORD>> parents;  // process id, parent's id
+  if (!snapshot) return links;
   PROCESSENTRY32 entry;
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry)) {
-    parents.emplace_back(entry.th32ProcessID, entry.th32ParentProcessID);
+    links.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
   }
-  DWORD current = GetCurrentProcessId();
-  // A parent's id taken over by a later process could lead round in a circle: no more steps than
-  // there are processes.
-  for (size_t step = 0; step < parents.size(); ++step) {
-    size_t at = 0;
-    while (at < parents.size() && parents[at].first != current) ++at;
-    if (at == parents.size() || parents[at].second == 0) return false;
-    current = parents[at].second;
-    if (KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, holderMark(current).c_str()))) return true;
-  }
-  return false;
+  return links;
 }
 
-}  // namespace
+uint64_t sysCreationTime(uint32_t id) {
+  // The limited right is the one a run may have over an elevated process; XP knows only the full one.
+  KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  if (!process) process.reset(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
+  FILETIME created, exited, kernel, user;
+  if (!process || !GetProcessTimes(process.get(), &created, &exited, &kernel, &user)) return 0;
+  return (uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+}
 
 uint32_t Turn::take(uint32_t waitLimitMs) {
   if (holderIsAncestor()) {
     sysTrace("turn: a run that started this one holds it; going ahead");
     return 0;
   }
-  KernelHandle mutex(CreateMutexA(nullptr, FALSE, kMutexName));
+  TurnAttributes turnAttributes;
+  KernelHandle mutex(CreateMutexA(&turnAttributes.attributes, FALSE, kMutexName));
   if (!mutex) {
-    sysTrace("turn: no mutex (error %lu); going ahead", GetLastError());
-    return 0;
+    DWORD error = GetLastError();
+    // Opening an existing mutex asks for full access. One made at another integrity level may
+    // give no more than a run needs: waiting, and giving it back.
+    if (error == ERROR_ACCESS_DENIED) {
+      mutex.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kMutexName));
+      if (!mutex) error = GetLastError();
+    }
+    if (!mutex && (error == ERROR_NOT_SUPPORTED || error == ERROR_CALL_NOT_IMPLEMENTED)) {
+      sysTrace("turn: no mutex (error %lu); going ahead", error);
+      return 0;
+    }
+    // There, but closed to this run (or a squatter of another kind under its name).
+    if (!mutex) {
+      sysTrace("turn: cannot be had (error %lu); ending", error);
+      return nonZero(error);
+    }
   }
   DWORD waited = WaitForSingleObject(mutex.get(), 0);
   if (waited == WAIT_TIMEOUT) {
@@ -71,13 +105,15 @@ uint32_t Turn::take(uint32_t waitLimitMs) {
     case WAIT_TIMEOUT:
       sysTrace("turn: still held by another run; giving up");
       return ERROR_BUSY;
-    default:
-      sysTrace("turn: wait failed (error %lu); going ahead", GetLastError());
-      return 0;
+    default: {
+      const DWORD error = GetLastError();
+      sysTrace("turn: wait failed (error %lu); ending", error);
+      return nonZero(error);
+    }
   }
   sysTrace("turn: taken");
   mutex_ = std::move(mutex);
-  mark_.reset(CreateEventA(nullptr, TRUE, FALSE, holderMark(GetCurrentProcessId()).c_str()));
+  mark_.reset(CreateEventA(&turnAttributes.attributes, TRUE, FALSE, holderMark(GetCurrentProcessId()).c_str()));
   return 0;
 }
 
@@ -86,4 +122,25 @@ void Turn::release() {
   mark_.reset();
   ReleaseMutex(mutex_.get());
   mutex_.reset();
+}
+
+bool sysHolderAmongAncestors(uint32_t self, const std::vector<ProcessLink>& links,
+                             const std::function<uint64_t(uint32_t)>& created,
+                             const std::function<bool(uint32_t)>& holds) {
+  uint32_t current = self;
+  uint64_t currentCreated = created(self);
+  // A parent's id taken over by a later process could lead round in a circle: no more steps than
+  // there are processes.
+  for (size_t step = 0; step < links.size(); ++step) {
+    size_t at = 0;
+    while (at < links.size() && links[at].id != current) ++at;
+    if (at == links.size() || links[at].parent == 0) return false;
+    const uint32_t parent = links[at].parent;
+    const uint64_t parentCreated = created(parent);
+    if (currentCreated == 0 || parentCreated == 0 || parentCreated > currentCreated) return false;
+    if (holds(parent)) return true;
+    current = parent;
+    currentCreated = parentCreated;
+  }
+  return false;
 }

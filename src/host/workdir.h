@@ -3,6 +3,19 @@
 #include <cstdint>
 #include <string>
 
+#include "host/win.h"
+
+// A folder kept from being renamed, replaced by another or by a link, or deleted, while it is
+// held: by anyone, this program included. What is inside may change as usual.
+class FolderHold {
+ public:
+  void hold(FileHandle folder) { folder_ = std::move(folder); }
+  void release() { folder_.reset(); }
+
+ private:
+  FileHandle folder_;
+};
+
 // Chooses <temp folder>\<name> (TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP) and, when
 // create is true, makes sure it exists as a folder of its own. 0 with the path, or a Windows error
 // code with an empty result; the result is never the bare temporary folder when a name is given.
@@ -10,8 +23,10 @@
 // exact ANSI form counts as not set. With create, an existing link (junction, symbolic link) is
 // refused with 1920 (ERROR_CANT_ACCESS_FILE) and a file with 267 (ERROR_DIRECTORY). The folder is
 // private (host/security.h): made so, or made so when it exists; one of another owner is refused
-// with 5 (ERROR_ACCESS_DENIED).
-uint32_t filCreateTempPath(std::string& result, const char* name, bool create);
+// with 5 (ERROR_ACCESS_DENIED). With create and hold, the folder is held from its check on, so
+// that what was checked is what the caller uses. A temporary folder that is missing is replaced
+// by C:\TEMP, made open to every user for folders of their own (host/security.h).
+uint32_t filCreateTempPath(std::string& result, const char* name, bool create, FolderHold* hold = nullptr);
 
 // The user's temporary folder as GetTempPathW gives it (normally with a trailing backslash), in
 // its short form where its ANSI form is not exact. 0, or the call's error code, or 206 when the
@@ -28,6 +43,10 @@ uint32_t filCopyPath(const char* source, const char* destination);
 // sub-folders stay. 0, or the last failure's error code; a linked folder is left as it is, with
 // 1920 (ERROR_CANT_ACCESS_FILE).
 uint32_t filEmptyPath(const char* folder);
+
+// Deletes the files directly inside the held folder (read-only ones stay), lets it go and
+// removes it. 0, or the last failure's error code (145 when something stays inside).
+uint32_t filDeleteHeldFolder(const char* folder, FolderHold& hold);
 
 // Empties the folders matching folderPattern of the entries matching contentPattern (descending
 // into sub-folders when recurse is true) and removes them. 0, or the last failure's error code.

@@ -81,17 +81,21 @@ uint32_t notAFolderOfItsOwn(DWORD attributes) {
 
 // An earlier run may have left the folder with the DACL it inherited, open to others. Checked and
 // changed through one handle that no link leads elsewhere and that keeps the folder from being
-// renamed or deleted meanwhile.
-uint32_t makeExistingPrivate(const char* path) {
-  const FileHandle folder(CreateFileA(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+// renamed or deleted meanwhile (no FILE_SHARE_DELETE; listing it makes the handle count for
+// sharing). Setting a DACL that files inside inherit needs the folder listed and read as well.
+uint32_t openPrivate(const char* path, bool made, FileHandle& held) {
+  FileHandle folder(CreateFileA(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL |
+                                          WRITE_DAC | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION information;
   if (!folder || !GetFileInformationByHandle(folder.get(), &information)) {
     return nonZero(GetLastError(), ERROR_ACCESS_DENIED);
   }
   if (const uint32_t refused = notAFolderOfItsOwn(information.dwFileAttributes)) return refused;
-  return sysMakePrivate(folder.get());
+  if (const uint32_t error = sysMakePrivate(folder.get(), made)) return error;
+  held = std::move(folder);
+  return 0;
 }
 
 // Called right after the last FindNextFileW: result when the listing ran to its end, otherwise
@@ -161,7 +165,7 @@ uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPatte
 
 }  // namespace
 
-uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
+uint32_t filCreateTempPath(std::string& result, const char* name, bool create, FolderHold* hold) {
   char expanded[MAX_PATH];
   const uint32_t baseError = temporaryBase(expanded);
   if (baseError != 0) {
@@ -172,7 +176,7 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
   if (!exists(expanded)) {
     std::memcpy(expanded, kLastResortTemp, sizeof kLastResortTemp);
     // Its failure shows as the failure to make the work folder below.
-    CreateDirectoryA(expanded, nullptr);
+    sysCreateSharedFolder(expanded);
   }
 
   std::string workPath;
@@ -183,18 +187,22 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create) {
   }
   const DWORD attributes = GetFileAttributesA(workPath.c_str());
   uint32_t error = 0;
-  if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_ACCESS_DENIED) {
+  const bool made = attributes == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_ACCESS_DENIED;
+  if (made) {
     error = sysCreatePrivateFolder(workPath.c_str());
   } else {
     error = notAFolderOfItsOwn(attributes);
-    if (error == 0) error = makeExistingPrivate(workPath.c_str());
   }
+  // A folder just made is checked too: another may have taken its place in between.
+  FileHandle held;
+  if (error == 0) error = openPrivate(workPath.c_str(), made, held);
   sysTrace("work folder %s: error %u", workPath.c_str(), error);
   if (error != 0) {
     result.clear();
     return error;
   }
   result = workPath;
+  if (hold != nullptr) hold->hold(std::move(held));
   return 0;
 }
 
@@ -276,6 +284,16 @@ uint32_t filEmptyPath(const char* folder) {
   // A listing that ends early may have passed over a leftover.
   result = afterListing(result);
   sysTrace("empty %s: error %u", folder, result);
+  return result;
+}
+
+uint32_t filDeleteHeldFolder(const char* folder, FolderHold& hold) {
+  const WideString wide = sysWide(folder);
+  uint32_t result = deleteContents(wide, L"*.*", false);
+  hold.release();
+  // Let go, it may have become a link; removing one removes the link alone.
+  if (!RemoveDirectoryW(wide.c_str())) result = nonZero(GetLastError(), ERROR_DIR_NOT_EMPTY);
+  sysTrace("delete %s: error %u", folder, result);
   return result;
 }
 

@@ -42,7 +42,9 @@ uint32_t u3AppStart(bool verifyPass) {
   }
 
   std::string workFolder;
-  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true);
+  // Held until it is emptied, so that nobody can swap it for another folder or a link meanwhile.
+  FolderHold held;
+  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true, &held);
   logPrintf("filCreateTempPath returing %s\n", workFolder.c_str());
   if (folderError != 0) {
     // Without a work folder there is nothing to copy into, hand over or delete.
@@ -61,7 +63,7 @@ uint32_t u3AppStart(bool verifyPass) {
       sysRunAndWait(cmdLine, result);
       logPrintf("sysExecAndWait returing %d\n", asLogged(result));
     }
-    filDeletePath(workFolder.c_str(), "*.*", false);
+    filDeleteHeldFolder(workFolder.c_str(), held);
   }
 
   // One repair attempt: fetch and verify the packages, then install once more.

@@ -18,7 +18,9 @@ uint32_t u3InstallScan() {
   if (result != 0) return result;
 
   std::string workFolder;
-  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true);
+  // Held until it is emptied, so that nobody can swap it for another folder or a link meanwhile.
+  FolderHold held;
+  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true, &held);
   // Without a work folder there is nothing to copy into, hand over or delete.
   if (folderError != 0) return folderError;
   // What an earlier run left goes first: the installer must see the drive's files alone.
@@ -28,7 +30,7 @@ uint32_t u3InstallScan() {
     sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kScanStorage + workFolder + suite::kScanForceInstall,
                   result);
   }
-  filDeletePath(workFolder.c_str(), "*.*", false);
+  filDeleteHeldFolder(workFolder.c_str(), held);
 
   if (u3IsSetupResultOk(result)) sysRunAndWait(u3ProgramPath(suite::kApplication) + suite::kInstall, result);
   return result;

@@ -17,6 +17,10 @@
 //                   there can be started again under its old name
 //   run: LINE       start the rest of the line as a command line, as an installer starts a
 //                   program, wait for it and exit with its exit code (CODE if it cannot start)
+//   environment     journal "<name>|U3_APP_DATA_PATH=... U3_HOST_EXEC_PATH=... cwd=...", what a
+//                   start gave it
+//   move-storage    journal "<name>|move storage: error N" after trying to rename the folder
+//                   after /sfxstorage "..." (0 when it could)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -196,6 +200,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       std::string started;
       std::getline(line >> std::ws, started);
       ExitProcess(runAndWait(started, exitCode));
+    } else if (action == "environment") {
+      char folder[MAX_PATH];
+      const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+      writeFile(journal, name + "|U3_APP_DATA_PATH=" + environment("U3_APP_DATA_PATH") + " U3_HOST_EXEC_PATH=" +
+                             environment("U3_HOST_EXEC_PATH") + " cwd=" + std::string(folder, length) + "\n", "ab");
+    } else if (action == "move-storage") {
+      const std::wstring wideLine = GetCommandLineW();
+      const size_t from = wideLine.find(L"/sfxstorage \"") + 13;
+      const std::wstring folder = wideLine.substr(from, wideLine.find(L'"', from) - from);
+      const DWORD error = MoveFileW(folder.c_str(), (folder + L"-moved").c_str()) ? 0 : GetLastError();
+      writeFile(journal, name + "|move storage: error " + std::to_string(error) + "\n", "ab");
     } else if (action == "crash") {
       SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
       SetUnhandledExceptionFilter(endWithoutDebugger);

@@ -91,8 +91,16 @@ DWORD ownerForTest(HANDLE, PSID* owner, PSECURITY_DESCRIPTOR*) {
 }
 
 std::wstring appliedDacl;
-DWORD recordDacl(HANDLE, PSECURITY_DESCRIPTOR wanted) {
+ACCESS_MASK grantedToChange;
+// Records the DACL and what the handle it is set through may do: setting a DACL that files
+// inside inherit reads the old one and lists the folder.
+DWORD recordDacl(HANDLE folder, PSECURITY_DESCRIPTOR wanted) {
   appliedDacl = sddl(wanted, DACL_SECURITY_INFORMATION);
+  using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<QueryObject>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+  ULONG basic[14] = {};  // OBJECT_BASIC_INFORMATION: attributes, then the granted access
+  grantedToChange = query(folder, 0, basic, sizeof basic, nullptr) == 0 ? basic[1] : 0;
   return ERROR_SUCCESS;
 }
 
@@ -180,6 +188,7 @@ TEST_F(WorkFolder, AnExistingOneIsMadePrivateUnlessAnotherUserOwnsIt) {
     std::wstring owner;
     uint32_t error;
   } cases[] = {{currentUser(box), 0}, {L"BA", 0}, {L"SY", ERROR_ACCESS_DENIED}, {L"WD", ERROR_ACCESS_DENIED}};
+  writeText(joinPath(work, "left.dat"), "left by an earlier run");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.owner);
     ConvertStringSidToSidW(c.owner.c_str(), &fakeOwner);
@@ -189,6 +198,8 @@ TEST_F(WorkFolder, AnExistingOneIsMadePrivateUnlessAnotherUserOwnsIt) {
     EXPECT_EQ(filCreateTempPath(result, "kou3_ins", true), c.error);
     EXPECT_EQ(result, c.error == 0 ? work : "");
     EXPECT_EQ(appliedDacl, c.error == 0 ? privateDacl(box) : L"");
+    constexpr ACCESS_MASK kNeeded = READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+    if (c.error == 0) EXPECT_EQ(grantedToChange & kNeeded, kNeeded);
   }
 }
 

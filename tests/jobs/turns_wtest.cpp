@@ -1,6 +1,8 @@
 #include <thread>
 
 #include "host/turn.h"
+
+#include <sddl.h>
 #include "jobs_e2e.h"
 
 TEST(Turn, RunsOutWithBusyWhileHeldAndTakesTheHoldersMarkAwayWithIt) {
@@ -10,6 +12,66 @@ TEST(Turn, RunsOutWithBusyWhileHeldAndTakesTheHoldersMarkAwayWithIt) {
   std::thread([&] { EXPECT_EQ(theirs.take(100), 170u); }).join();  // a mutex belongs to a thread
   ours.release();
   EXPECT_FALSE(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, mark.c_str()))) << "children would skip their turn";
+}
+
+TEST(Turn, AParentCreatedAfterItsChildHasTakenOverAnEndedParentsId) {
+  const std::vector<ProcessLink> links = {{3, 2}, {2, 1}, {1, 0}};  // this run is 3; 1 holds the turn
+  const struct {
+    std::vector<uint64_t> created;  // of 1, 2 and 3; 0 when it cannot be read
+    bool holderAmongAncestors;
+  } table[] = {{{10, 20, 30}, true}, {{10, 30, 30}, true}, {{10, 40, 30}, false},
+               {{35, 20, 30}, false}, {{10, 0, 30}, false}, {{10, 20, 0}, false}};
+  for (const auto& row : table) {
+    SCOPED_TRACE(::testing::PrintToString(row.created));
+    const auto created = [&](uint32_t id) { return row.created.at(id - 1); };
+    EXPECT_EQ(sysHolderAmongAncestors(3, links, created, [](uint32_t id) { return id == 1; }),
+              row.holderAmongAncestors);
+  }
+}
+
+// Made by a run at another integrity level, the turn may be open to this one only for waiting and
+// giving it back; closed altogether, the run must not go on beside its holder. Wine checks the
+// DACL of named objects.
+TEST_F(JobsE2E, ATurnOpenOnlyToWaitIsWaitedForAndOneClosedEndsTheRun) {
+  packDouble("setup_ko_u3-1.vpu");
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  const KernelHandle ownedToken(token);
+  alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+  LPSTR sid = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+  const LocalMemory ownedSid(sid);
+  const struct {
+    std::string dacl;
+    uint32_t code;
+  } table[] = {{"D:(A;;0x100001;;;" + std::string(sid) + ")", 0}, {"D:", ERROR_ACCESS_DENIED}};
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.dacl);
+    forgetRuns();
+    DeleteFileA(joinPath(host, "setup.exe").c_str());
+    script("setup.exe", {"0"});
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(row.dacl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    const LocalMemory ownedDescriptor(descriptor);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    KernelHandle turn(CreateMutexA(&attributes, TRUE, "Local\\kou3upd-turn"));
+    ASSERT_TRUE(turn && GetLastError() != ERROR_ALREADY_EXISTS) << "another run holds the turn";
+    const Started run = start("/updatePkgs /silent");
+    if (row.code == 0) {
+      EXPECT_EQ(WaitForSingleObject(run.process.get(), 3000), static_cast<DWORD>(WAIT_TIMEOUT));
+      EXPECT_TRUE(journal().empty());
+      ReleaseMutex(turn.get());
+    }
+    ASSERT_EQ(WaitForSingleObject(run.process.get(), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
+    DWORD code = 0xDEADDEAD;
+    GetExitCodeProcess(run.process.get(), &code);
+    EXPECT_EQ(code, row.code);
+    EXPECT_EQ(journal().size(), row.code == 0 ? 1u : 0u);
+    EXPECT_EQ(fileExists(joinPath(host, "setup.exe")), row.code == 0) << "a run that ends so touches nothing";
+  }
 }
 
 // Each pair runs one after the other, then with the second run started while the first one's child runs.
