@@ -7,12 +7,18 @@
 // waits for it without a time limit. True when the child was created; exitCode is written only
 // when the child's exit code was read. When the start fails, startError (if given) receives the
 // Windows error code of the failed start. Both child handles are closed on every path.
+//
+// A program that asks for administrator rights (by its manifest, or by a name like setup.exe
+// through Windows' installer detection) cannot be created so: Windows refuses it with 740. An
+// elevated copy of this program then starts it (host/elevation.h), and exitCode is the copy's,
+// which is the program's own or the copy's failure to start it.
 bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError = nullptr);
 
-// A program that asks for administrator rights (by its manifest, or by a name like setup.exe
-// through Windows' installer detection) cannot be created as above: it is started through the
-// shell's elevation instead, which asks the user; declining gives 1223 (ERROR_CANCELLED).
-//
+// Starts cmdLine as sysExecAndWait does (never elevated), with environment (a UTF-16 block, or
+// null for this process's) and folder as its current folder (null for this process's).
+bool sysExecWith(const char* cmdLine, const wchar_t* environment, const wchar_t* folder, uint32_t& exitCode,
+                 uint32_t& startError);
+
 // Creates the child of cmdLine suspended, as CreateProcessA does with the arguments above, or
 // fails with the reason in GetLastError. Tests point it elsewhere, since Wine never asks for
 // elevation.

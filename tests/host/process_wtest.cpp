@@ -6,12 +6,17 @@
 #include <vector>
 
 #include "hook.h"
+#include "host/dllsearch.h"
+#include "host/elevation.h"
 #include "host/win.h"
 #include "inprocess.h"
+
+#include <sddl.h>
 
 using ::testing::AnyOf;
 using ::testing::Eq;
 using ::testing::Matcher;
+using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -109,20 +114,114 @@ TEST_F(Process, ChildGetsItsCommandLineByteForByte) {
   EXPECT_EQ(journal(), expected);
 }
 
-// The shell's elevation runs for real: Wine's starts "program" parameters as Windows' does.
-TEST_F(Process, ProgramThatAsksForElevationIsStartedThroughTheShell) {
-  const CreateHook hook(elevationRequired);
-  script(kDouble, {"0x80000005", "0x20000010"});
+// Windows starts the elevated copy with an environment built from the user's profile and a
+// folder of its own; this one has neither the U3 variables nor the double's control folder, and
+// the copy is kou3upd.exe, not this test program whose own path the run asks for.
+namespace {
+
+HWND seenOwner = nullptr;
+std::wstring seenParameters;
+bool handsOverProcess = true;
+
+uint32_t elevateAsWindows(const wchar_t*, const wchar_t* parameters, const wchar_t*, HWND owner, HANDLE& process) {
+  seenOwner = owner;
+  seenParameters = parameters;
+  process = nullptr;
+  if (!handsOverProcess) return 0;
+  std::wstring line = L"\"" + widen(joinPath(binFolder(), "kou3upd.exe")) + L"\" " + parameters;
+  wchar_t environment[] = L"SystemRoot=C:\\windows\0";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, environment,
+                      L"C:\\", &startup, &info)) {
+    return GetLastError();
+  }
+  CloseHandle(info.hThread);
+  process = info.hProcess;
+  return 0;
+}
+
+uint32_t exitCodeOf(HANDLE process) {
+  WaitForSingleObject(process, 60000);
+  DWORD code = kUntouched;
+  GetExitCodeProcess(process, &code);
+  return code;
+}
+
+using ElevateHook = Hook<ElevatedStart, &gElevatedStart>;
+
+}  // namespace
+
+TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnElevatedCopy) {
+  const CreateHook create(elevationRequired);
+  const ElevateHook elevate(elevateAsWindows);
+  setEnvironment("TEMP", box.folder("temp"));
+  setEnvironment("U3_APP_DATA_PATH", drive);
+  setEnvironment("U3_HOST_EXEC_PATH", host);
+  gSettings.hwnd = -1234;
+  char folder[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, folder);
+  SetCurrentDirectoryA(cwd.c_str());
+  script(kDouble, {"0x20000010 environment", "0xFFFFFFFF"});
   const std::string installer = doubleLine(" /forceinstall  /sfxstorage \"C:\\x y\\kou3_ins\" caf\xE9");
   uint32_t result = kUntouched;
   sysRunAndWait(installer, result);
-  EXPECT_EQ(result, 0x80000005u);
-  sysRunAndWait(doublePath() + " \t/stop", result);
   EXPECT_EQ(result, 0x20000010u);
-  sysRunAndWait(joinPath(host, "KernoU3.exe") + " /stop", result);
-  EXPECT_EQ(result, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(journal(), (std::vector<std::string>{std::string(kDouble) + "|" + installer,
-                                                 std::string(kDouble) + "|" + doubleLine(" /stop")}));
+  EXPECT_EQ(seenOwner, reinterpret_cast<HWND>(intptr_t{-1234})) << "the prompt's owner is the caller's window";
+  sysRunAndWait(doublePath() + " \t/stop", result);
+  EXPECT_EQ(result, 0xFFFFFFFFu);
+  const Lines started = {std::string(kDouble) + "|" + installer,
+                         std::string(kDouble) + "|U3_APP_DATA_PATH=" + drive + " U3_HOST_EXEC_PATH=" + host + " cwd=" + cwd,
+                         std::string(kDouble) + "|" + doublePath() + " \t/stop"};
+  EXPECT_EQ(journal(), started);
+
+  // A request serves one start: the same copy started again starts nothing.
+  HANDLE again = nullptr;
+  ASSERT_EQ(elevateAsWindows(nullptr, seenParameters.c_str(), nullptr, nullptr, again), 0u);
+  EXPECT_EQ(exitCodeOf(KernelHandle(again).get()), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND)) << "its folder is gone too";
+  // A copy whose process the shell does not hand over is a start that failed.
+  handsOverProcess = false;
+  sysRunAndWait(installer, result);
+  handsOverProcess = true;
+  EXPECT_EQ(result, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+  // A request anybody could have written starts nothing, and stays.
+  const std::string open = joinPath(box.folder("open"), "open.req");
+  PSECURITY_DESCRIPTOR everyone = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;WD)", SDDL_REVISION_1, &everyone, nullptr);
+  const LocalMemory ownedEveryone(everyone);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, everyone, FALSE};
+  CloseHandle(CreateFileA(open.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, 0, nullptr));
+  EXPECT_EQ(runProcess("\"" + kou3upd() + "\" /kou3updElevatedStart \"" + open + "\"", {}, cwd),
+            static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(fileExists(open));
+  EXPECT_EQ(journal(), started);
+  EXPECT_FALSE(folderExists(joinPath(box.folder("temp"), "kou3_elv"))) << "no request is left behind";
+  SetCurrentDirectoryA(folder);
+}
+
+// Wine hands no error mode down to a child: the mode is read when the child is created.
+TEST_F(Process, WithoutAThreadErrorModeEachChildIsCreatedUnderTheModeTheProgramStartedWith) {
+  constexpr UINT kStartMode = SEM_NOGPFAULTERRORBOX;
+  constexpr UINT kOurs = kStartMode | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+  // Wine adds SEM_NOALIGNMENTFAULTEXCEPT on x64, where it cannot be taken away.
+  const auto mode = [] { return GetErrorMode() & ~UINT{SEM_NOALIGNMENTFAULTEXCEPT}; };
+  SetErrorMode(kStartMode);
+  const Hook<ThreadErrorModeSetter, &gSetThreadErrorMode> missing(nullptr);
+  sysNoErrorBoxes();
+  EXPECT_EQ(mode(), kOurs);
+  static UINT modeAtCreation;
+  modeAtCreation = 0xDEAD;
+  const CreateHook create([](char* cmdLine, PROCESS_INFORMATION& info) {
+    modeAtCreation = GetErrorMode() & ~UINT{SEM_NOALIGNMENTFAULTEXCEPT};
+    return CreateHook::original()(cmdLine, info);
+  });
+  uint32_t result = kUntouched;
+  sysRunAndWait(doubleLine(" /stop"), result);
+  EXPECT_EQ(result, 0u);
+  EXPECT_EQ(modeAtCreation, kStartMode);
+  EXPECT_EQ(mode(), kOurs);
+  SetErrorMode(0);
 }
 
 TEST_F(Process, StartThatFailsLeavesExitCodeAndGivesTheWindowsError) {
