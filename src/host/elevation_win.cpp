@@ -185,6 +185,14 @@ uint32_t shellElevate(const wchar_t* program, const wchar_t* parameters, const w
                                    reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteExW")))
                              : nullptr;
   if (execute == nullptr) return GetLastError() != 0 ? GetLastError() : ERROR_PROC_NOT_FOUND;
+  // A number that names no window (the caller's may have closed) would be no owner at all; shell32
+  // has brought User32 in.
+  using IsWindowFn = BOOL(WINAPI*)(HWND);
+  const HMODULE user32 = GetModuleHandleA("user32.dll");
+  const auto isWindow = user32 != nullptr ? reinterpret_cast<IsWindowFn>(reinterpret_cast<void (*)()>(
+                                                GetProcAddress(user32, "IsWindow")))
+                                          : nullptr;
+  if (owner != nullptr && isWindow != nullptr && !isWindow(owner)) owner = nullptr;
   SHELLEXECUTEINFOW info;
   ZeroMemory(&info, sizeof info);
   info.cbSize = sizeof info;

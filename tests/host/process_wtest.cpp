@@ -197,6 +197,11 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   EXPECT_TRUE(fileExists(open));
   EXPECT_EQ(journal(), started);
   EXPECT_FALSE(folderExists(joinPath(box.folder("temp"), "kou3_elv"))) << "no request is left behind";
+  // The shell's own elevation, for real under Wine: it starts the copy with its parameters.
+  HANDLE shell = nullptr;
+  const std::wstring missing = L"/kou3updElevatedStart \"" + widen(joinPath(cwd, "missing.req")) + L"\"";
+  ASSERT_EQ(elevate.original()(widen(kou3upd()).c_str(), missing.c_str(), nullptr, nullptr, shell), 0u);
+  EXPECT_EQ(exitCodeOf(KernelHandle(shell).get()), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
   SetCurrentDirectoryA(folder);
 }
 
