@@ -18,7 +18,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   StringList words;
   cmdSplitLine(cmdText, words);
   // An elevated copy started by another run for one start of its own; no other line has this form.
-  if (words.size() == 2 && words[0] == kElevatedStartSwitch) return static_cast<int>(sysRunElevatedRequest(words[1].c_str()));
+  if (words.size() == 2 && words[0] == kElevatedStartSwitch) {
+    return static_cast<int>(sysRunElevatedRequest(words[1].c_str()));
+  }
   cmdParseSwitches(words);
   sysTrace("job %u from \"%s\": silent %d, progress %d, updateVps %d, hwnd %d", gSettings.jobCode, cmdText,
            gSettings.silent, gSettings.progress, gSettings.updateVps, gSettings.hwnd);

@@ -37,10 +37,7 @@ TickCount64 gTickCount64Slot = firstTickCount;
 namespace {
 
 ULONGLONG WINAPI firstTickCount() {
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  const auto found = kernel != nullptr ? reinterpret_cast<TickCount64>(reinterpret_cast<void (*)()>(
-                                             GetProcAddress(kernel, "GetTickCount64")))
-                                       : nullptr;
+  const auto found = sysEntry<TickCount64>(GetModuleHandleA("kernel32.dll"), "GetTickCount64");
   gTickCount64Slot = found != nullptr ? found : widenedTickCount;
   return gTickCount64Slot();
 }

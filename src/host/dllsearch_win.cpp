@@ -4,12 +4,9 @@ namespace {
 
 constexpr UINT kNoBoxes = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 
-// Looked up rather than imported: older systems lack these entries.
 template <class Function>
 Function kernelEntry(const char* name) {
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == nullptr) return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, name)));
+  return sysEntry<Function>(GetModuleHandleA("kernel32.dll"), name);
 }
 
 bool gStartModeKnown = false;

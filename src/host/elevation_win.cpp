@@ -124,8 +124,7 @@ uint32_t writeRequest(const std::string& path, const std::string& bytes) {
   DWORD written = 0;
   if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
       written != bytes.size()) {
-    const DWORD error = GetLastError();
-    return error != 0 ? error : ERROR_WRITE_FAULT;
+    return sysNonZero(GetLastError(), ERROR_WRITE_FAULT);
   }
   return 0;
 }
@@ -134,15 +133,12 @@ uint32_t writeRequest(const std::string& path, const std::string& bytes) {
 // to read its user; null when it cannot be told (its id may belong to a later process by now).
 KernelHandle requester() {
   const uint32_t self = GetCurrentProcessId();
-  for (const ProcessLink& link : sysProcessLinks()) {
-    if (link.id != self) continue;
-    const uint64_t parentCreated = sysCreationTime(link.parent);
-    if (parentCreated == 0 || parentCreated > sysCreationTime(self)) return KernelHandle();
-    KernelHandle parent(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, link.parent));
-    if (!parent) parent.reset(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, link.parent));
-    return parent;
-  }
-  return KernelHandle();
+  uint64_t parentCreated = 0;
+  const uint32_t id = sysParentOf(self, sysCreationTime(self), sysProcessLinks(), sysCreationTime, parentCreated);
+  if (id == 0) return KernelHandle();
+  KernelHandle parent(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  if (!parent) parent.reset(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
+  return parent;
 }
 
 // Reads the request and deletes it, so that it serves one start only. It may belong to the user
@@ -152,7 +148,7 @@ uint32_t takeRequest(const char* path, std::string& bytes) {
     // Not shared, so that nobody changes it while it is checked and read; not through a link.
     const FileHandle file(CreateFileA(path, GENERIC_READ | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return GetLastError() != 0 ? GetLastError() : ERROR_FILE_NOT_FOUND;
+    if (!file) return sysNonZero(GetLastError(), ERROR_FILE_NOT_FOUND);
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file.get(), &information)) return GetLastError();
     if ((information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
@@ -168,7 +164,7 @@ uint32_t takeRequest(const char* path, std::string& bytes) {
     }
   }
   // A request that cannot be deleted could be used again: nothing starts.
-  if (!DeleteFileA(path)) return GetLastError() != 0 ? GetLastError() : ERROR_ACCESS_DENIED;
+  if (!DeleteFileA(path)) return sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
   return 0;
 }
 
@@ -178,20 +174,15 @@ uint32_t shellElevate(const wchar_t* program, const wchar_t* parameters, const w
   // and a start needs it only on a system that asks for elevation.
   wchar_t system[MAX_PATH];
   const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return GetLastError() != 0 ? GetLastError() : ERROR_PATH_NOT_FOUND;
+  if (length == 0 || length >= MAX_PATH) return sysNonZero(GetLastError(), ERROR_PATH_NOT_FOUND);
   const ModuleHandle shell(LoadLibraryW((WideString(system, length) + L"\\shell32.dll").c_str()));
   using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
-  const auto execute = shell ? reinterpret_cast<ShellExecuteExFn>(
-                                   reinterpret_cast<void (*)()>(GetProcAddress(shell.get(), "ShellExecuteExW")))
-                             : nullptr;
-  if (execute == nullptr) return GetLastError() != 0 ? GetLastError() : ERROR_PROC_NOT_FOUND;
+  const auto execute = sysEntry<ShellExecuteExFn>(shell.get(), "ShellExecuteExW");
+  if (execute == nullptr) return sysNonZero(GetLastError(), ERROR_PROC_NOT_FOUND);
   // A number that names no window (the caller's may have closed) would be no owner at all; shell32
   // has brought User32 in.
   using IsWindowFn = BOOL(WINAPI*)(HWND);
-  const HMODULE user32 = GetModuleHandleA("user32.dll");
-  const auto isWindow = user32 != nullptr ? reinterpret_cast<IsWindowFn>(reinterpret_cast<void (*)()>(
-                                                GetProcAddress(user32, "IsWindow")))
-                                          : nullptr;
+  const auto isWindow = sysEntry<IsWindowFn>(GetModuleHandleA("user32.dll"), "IsWindow");
   if (owner != nullptr && isWindow != nullptr && !isWindow(owner)) owner = nullptr;
   SHELLEXECUTEINFOW info;
   ZeroMemory(&info, sizeof info);
@@ -204,7 +195,7 @@ uint32_t shellElevate(const wchar_t* program, const wchar_t* parameters, const w
   info.lpParameters = parameters;
   info.lpDirectory = folder;
   info.nShow = SW_SHOWNORMAL;
-  if (!execute(&info)) return GetLastError() != 0 ? GetLastError() : ERROR_CANCELLED;
+  if (!execute(&info)) return sysNonZero(GetLastError(), ERROR_CANCELLED);
   process = info.hProcess;
   return 0;
 }
@@ -268,7 +259,7 @@ uint32_t sysRunElevatedRequest(const char* requestPath) {
   const ChildErrorMode childMode(request.errorMode);
   if (!sysExecWith(request.cmdLine.c_str(), request.environment.c_str(),
                    request.folder.empty() ? nullptr : request.folder.c_str(), exitCode, startError)) {
-    return startError != 0 ? startError : ERROR_INVALID_FUNCTION;
+    return sysNonZero(startError, ERROR_INVALID_FUNCTION);
   }
   return exitCode;
 }

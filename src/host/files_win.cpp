@@ -22,10 +22,7 @@ DWORD waitedBefore(unsigned attempt) {
   return waited;
 }
 
-uint32_t lastError() {
-  const DWORD error = GetLastError();
-  return error != 0 ? error : ERROR_GEN_FAILURE;
-}
+uint32_t lastError() { return sysNonZero(GetLastError(), ERROR_GEN_FAILURE); }
 
 bool isBusyError(uint32_t error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;

@@ -48,12 +48,9 @@ void runCreated(const PROCESS_INFORMATION& info, bool wait, uint32_t& exitCode) 
 
   // Only a User32 that something else already loaded is asked; loading it here would tie this
   // windowless program to the window system for a favour the child can do without.
-  if (const HMODULE user32 = GetModuleHandleA("User32.dll")) {
-    using AllowForeground = BOOL(WINAPI*)(DWORD);
-    const auto allow = reinterpret_cast<AllowForeground>(
-        reinterpret_cast<void (*)()>(GetProcAddress(user32, "AllowSetForegroundWindow")));
-    if (allow != nullptr) allow(info.dwProcessId);
-  }
+  using AllowForeground = BOOL(WINAPI*)(DWORD);
+  const auto allow = sysEntry<AllowForeground>(GetModuleHandleA("User32.dll"), "AllowSetForegroundWindow");
+  if (allow != nullptr) allow(info.dwProcessId);
   ResumeThread(thread.get());
   awaitExit(process.get(), wait, exitCode);
 }
@@ -112,6 +109,6 @@ void sysRunAndWait(const std::string& cmdLine, uint32_t& result) {
   std::string line = cmdLine;
   uint32_t startError = 0;
   if (!sysExecAndWait(line.data(), true, result, &startError)) {
-    result = startError != 0 ? startError : ERROR_INVALID_FUNCTION;
+    result = sysNonZero(startError, ERROR_INVALID_FUNCTION);
   }
 }

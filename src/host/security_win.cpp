@@ -8,10 +8,7 @@
 
 namespace {
 
-uint32_t lastError() {
-  const DWORD error = GetLastError();
-  return error != 0 ? error : ERROR_ACCESS_DENIED;
-}
+uint32_t lastError() { return sysNonZero(GetLastError(), ERROR_ACCESS_DENIED); }
 
 DWORD ownerOf(HANDLE object, PSID* owner, PSECURITY_DESCRIPTOR* descriptor) {
   return GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner, nullptr, nullptr, nullptr,
@@ -71,8 +68,7 @@ uint32_t createFolder(const char* path, const wchar_t* sddl) {
   if (const uint32_t error = descriptorFor(user, sddl, descriptor)) return error;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   if (CreateDirectoryA(path, &attributes)) return 0;
-  const DWORD error = GetLastError();
-  return error != 0 ? error : ERROR_CANNOT_MAKE;
+  return sysNonZero(GetLastError(), ERROR_CANNOT_MAKE);
 }
 
 bool isOwnerAllowed(PSID owner, const User& user) {

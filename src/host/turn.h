@@ -44,9 +44,14 @@ struct ProcessLink {
 std::vector<ProcessLink> sysProcessLinks();
 uint64_t sysCreationTime(uint32_t id);
 
-// Whether self's parent, or its parent's parent and so on, holds the turn (holds). Windows reuses
-// the ids of ended processes, so a "parent" created after its child (created gives a process's
-// creation time, 0 when it cannot be read) is not its parent: the walk stops there.
+// The parent of process id, created at idCreated, with parentCreated its creation time (created
+// gives a process's, 0 when it cannot be read). 0 when it has none, or none that can be told:
+// Windows reuses the ids of ended processes, so a "parent" created after its child is not its
+// parent.
+uint32_t sysParentOf(uint32_t id, uint64_t idCreated, const std::vector<ProcessLink>& links,
+                     const std::function<uint64_t(uint32_t)>& created, uint64_t& parentCreated);
+
+// Whether self's parent, or its parent's parent and so on (sysParentOf), holds the turn (holds).
 bool sysHolderAmongAncestors(uint32_t self, const std::vector<ProcessLink>& links,
                              const std::function<uint64_t(uint32_t)>& created,
                              const std::function<bool(uint32_t)>& holds);

@@ -40,8 +40,6 @@ struct TurnAttributes {
   }
 };
 
-uint32_t nonZero(DWORD error) { return error != 0 ? error : ERROR_ACCESS_DENIED; }
-
 }  // namespace
 
 std::vector<ProcessLink> sysProcessLinks() {
@@ -87,7 +85,7 @@ uint32_t Turn::take(uint32_t waitLimitMs) {
     // There, but closed to this run (or a squatter of another kind under its name).
     if (!mutex) {
       sysTrace("turn: cannot be had (error %lu); ending", error);
-      return nonZero(error);
+      return sysNonZero(error, ERROR_ACCESS_DENIED);
     }
   }
   DWORD waited = WaitForSingleObject(mutex.get(), 0);
@@ -108,7 +106,7 @@ uint32_t Turn::take(uint32_t waitLimitMs) {
     default: {
       const DWORD error = GetLastError();
       sysTrace("turn: wait failed (error %lu); ending", error);
-      return nonZero(error);
+      return sysNonZero(error, ERROR_ACCESS_DENIED);
     }
   }
   sysTrace("turn: taken");
@@ -129,18 +127,22 @@ bool sysHolderAmongAncestors(uint32_t self, const std::vector<ProcessLink>& link
                              const std::function<bool(uint32_t)>& holds) {
   uint32_t current = self;
   uint64_t currentCreated = created(self);
-  // A parent's id taken over by a later process could lead round in a circle: no more steps than
-  // there are processes.
+  // No more steps than there are processes, whatever the list holds.
   for (size_t step = 0; step < links.size(); ++step) {
-    size_t at = 0;
-    while (at < links.size() && links[at].id != current) ++at;
-    if (at == links.size() || links[at].parent == 0) return false;
-    const uint32_t parent = links[at].parent;
-    const uint64_t parentCreated = created(parent);
-    if (currentCreated == 0 || parentCreated == 0 || parentCreated > currentCreated) return false;
-    if (holds(parent)) return true;
-    current = parent;
-    currentCreated = parentCreated;
+    current = sysParentOf(current, currentCreated, links, created, currentCreated);
+    if (current == 0) return false;
+    if (holds(current)) return true;
   }
   return false;
+}
+
+uint32_t sysParentOf(uint32_t id, uint64_t idCreated, const std::vector<ProcessLink>& links,
+                     const std::function<uint64_t(uint32_t)>& created, uint64_t& parentCreated) {
+  for (const ProcessLink& link : links) {
+    if (link.id != id) continue;
+    if (link.parent == 0 || idCreated == 0) return 0;
+    parentCreated = created(link.parent);
+    return parentCreated != 0 && parentCreated <= idCreated ? link.parent : 0;
+  }
+  return 0;
 }

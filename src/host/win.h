@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 
+#include <cstdint>
 #include <utility>
 
 // Owns one handle and closes it on every way out; Traits names the invalid value and the closer,
@@ -62,6 +63,17 @@ struct LocalMemoryTraits {
   static HLOCAL invalid() { return nullptr; }
   static void close(HLOCAL memory) { LocalFree(memory); }
 };
+
+// error, or otherwise where a failed call left none: a failure is never reported as 0.
+inline uint32_t sysNonZero(DWORD error, DWORD otherwise) { return error != 0 ? error : otherwise; }
+
+// The entry name of module as a Function: looked up rather than imported, since older systems or
+// a module not loaded lack it. Null where module is null or lacks it.
+template <class Function>
+Function sysEntry(HMODULE module, const char* name) {
+  return module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
+                           : nullptr;
+}
 
 using KernelHandle = UniqueHandle<KernelHandleTraits>;  // processes, threads, events
 using FileHandle = UniqueHandle<FileHandleTraits>;

@@ -15,8 +15,6 @@ namespace {
 
 constexpr char kLastResortTemp[] = "C:\\TEMP";
 
-uint32_t nonZero(DWORD error, DWORD otherwise) { return error != 0 ? error : otherwise; }
-
 // A value too long for the buffer comes back as the size it would need, with nothing usable in
 // the buffer: that counts as not set, so that the next choice is tried.
 bool environmentValue(const wchar_t* name, wchar_t (&buffer)[MAX_PATH]) {
@@ -34,7 +32,7 @@ std::optional<uint32_t> expandedFolder(const wchar_t* value, char (&folder)[MAX_
   wchar_t expanded[MAX_PATH];
   // The size returned on success counts the terminator.
   const DWORD size = ExpandEnvironmentStringsW(value, expanded, MAX_PATH);
-  if (size == 0) return nonZero(GetLastError(), ERROR_BAD_ENVIRONMENT);
+  if (size == 0) return sysNonZero(GetLastError(), ERROR_BAD_ENVIRONMENT);
   if (size > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
   if (!sysAnsiPath(expanded, folder)) return std::nullopt;
   return 0;
@@ -90,7 +88,7 @@ uint32_t openPrivate(const char* path, bool made, FileHandle& held) {
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION information;
   if (!folder || !GetFileInformationByHandle(folder.get(), &information)) {
-    return nonZero(GetLastError(), ERROR_ACCESS_DENIED);
+    return sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
   }
   if (const uint32_t refused = notAFolderOfItsOwn(information.dwFileAttributes)) return refused;
   if (const uint32_t error = sysMakePrivate(folder.get(), made)) return error;
@@ -102,7 +100,7 @@ uint32_t openPrivate(const char* path, bool made, FileHandle& held) {
 // the error that ended it.
 uint32_t afterListing(uint32_t result) {
   const DWORD error = GetLastError();
-  return error == ERROR_NO_MORE_FILES ? result : nonZero(error, ERROR_READ_FAULT);
+  return error == ERROR_NO_MORE_FILES ? result : sysNonZero(error, ERROR_READ_FAULT);
 }
 
 // The folders are listed, filled and emptied in UTF-16, so that a file named with letters outside
@@ -212,7 +210,7 @@ uint32_t filGetTempFolder(std::string& folder) {
   if (length == 0) {
     const DWORD error = GetLastError();
     folder.clear();
-    return nonZero(error, ERROR_BAD_ENVIRONMENT);
+    return sysNonZero(error, ERROR_BAD_ENVIRONMENT);
   }
   // Too small a buffer gives the size it would need, terminator included.
   if (length >= MAX_PATH) {
@@ -240,7 +238,7 @@ uint32_t filCopyPath(const char* source, const char* destination) {
     // out) is.
     const DWORD error = GetLastError();
     sysTrace("copy from %s: nothing listed, error %lu", source, error);
-    return error == ERROR_FILE_NOT_FOUND ? 0 : nonZero(error, ERROR_PATH_NOT_FOUND);
+    return error == ERROR_FILE_NOT_FOUND ? 0 : sysNonZero(error, ERROR_PATH_NOT_FOUND);
   }
   WideString fromFile;
   WideString toFile;
@@ -292,7 +290,7 @@ uint32_t filDeleteHeldFolder(const char* folder, FolderHold& hold) {
   uint32_t result = deleteContents(wide, L"*.*", false);
   hold.release();
   // Let go, it may have become a link; removing one removes the link alone.
-  if (!RemoveDirectoryW(wide.c_str())) result = nonZero(GetLastError(), ERROR_DIR_NOT_EMPTY);
+  if (!RemoveDirectoryW(wide.c_str())) result = sysNonZero(GetLastError(), ERROR_DIR_NOT_EMPTY);
   sysTrace("delete %s: error %u", folder, result);
   return result;
 }
