@@ -142,13 +142,6 @@ uint32_t elevateAsWindows(const wchar_t*, const wchar_t* parameters, const wchar
   return 0;
 }
 
-uint32_t exitCodeOf(HANDLE process) {
-  WaitForSingleObject(process, 60000);
-  DWORD code = kUntouched;
-  GetExitCodeProcess(process, &code);
-  return code;
-}
-
 using ElevateHook = Hook<ElevatedStart, &gElevatedStart>;
 
 }  // namespace
@@ -179,7 +172,7 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   // A request serves one start: the same copy started again starts nothing.
   HANDLE again = nullptr;
   ASSERT_EQ(elevateAsWindows(nullptr, seenParameters.c_str(), nullptr, nullptr, again), 0u);
-  EXPECT_EQ(exitCodeOf(KernelHandle(again).get()), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND)) << "its folder is gone too";
+  EXPECT_EQ(endedWith(KernelHandle(again).get()), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND)) << "its folder is gone too";
   // A copy whose process the shell does not hand over is a start that failed.
   handsOverProcess = false;
   sysRunAndWait(installer, result);
@@ -201,7 +194,7 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   HANDLE shell = nullptr;
   const std::wstring missing = L"/kou3updElevatedStart \"" + widen(joinPath(cwd, "missing.req")) + L"\"";
   ASSERT_EQ(elevate.original()(widen(kou3upd()).c_str(), missing.c_str(), nullptr, nullptr, shell), 0u);
-  EXPECT_EQ(exitCodeOf(KernelHandle(shell).get()), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(endedWith(KernelHandle(shell).get()), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
   SetCurrentDirectoryA(folder);
 }
 

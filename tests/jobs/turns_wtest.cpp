@@ -1,9 +1,9 @@
 #include <thread>
 
 #include "host/turn.h"
+#include "jobs_e2e.h"
 
 #include <sddl.h>
-#include "jobs_e2e.h"
 
 TEST(Turn, RunsOutWithBusyWhileHeldAndTakesTheHoldersMarkAwayWithIt) {
   const std::string mark = "Local\\kou3upd-turn-holder-" + std::to_string(GetCurrentProcessId());
@@ -34,19 +34,11 @@ TEST(Turn, AParentCreatedAfterItsChildHasTakenOverAnEndedParentsId) {
 // DACL of named objects.
 TEST_F(JobsE2E, ATurnOpenOnlyToWaitIsWaitedForAndOneClosedEndsTheRun) {
   packDouble("setup_ko_u3-1.vpu");
-  HANDLE token = nullptr;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  const KernelHandle ownedToken(token);
-  alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
-  LPSTR sid = nullptr;
-  ASSERT_TRUE(ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
-  const LocalMemory ownedSid(sid);
+  // Everyone, this user included, may only wait (SYNCHRONIZE) and give it back (MUTEX_MODIFY_STATE).
   const struct {
     std::string dacl;
     uint32_t code;
-  } table[] = {{"D:(A;;0x100001;;;" + std::string(sid) + ")", 0}, {"D:", ERROR_ACCESS_DENIED}};
+  } table[] = {{"D:(A;;0x100001;;;WD)", 0}, {"D:", ERROR_ACCESS_DENIED}};
   for (const auto& row : table) {
     SCOPED_TRACE(row.dacl);
     forgetRuns();
@@ -65,10 +57,7 @@ TEST_F(JobsE2E, ATurnOpenOnlyToWaitIsWaitedForAndOneClosedEndsTheRun) {
       EXPECT_TRUE(journal().empty());
       ReleaseMutex(turn.get());
     }
-    ASSERT_EQ(WaitForSingleObject(run.process.get(), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
-    DWORD code = 0xDEADDEAD;
-    GetExitCodeProcess(run.process.get(), &code);
-    EXPECT_EQ(code, row.code);
+    EXPECT_EQ(endedWith(run.process.get()), row.code);
     EXPECT_EQ(journal().size(), row.code == 0 ? 1u : 0u);
     EXPECT_EQ(fileExists(joinPath(host, "setup.exe")), row.code == 0) << "a run that ends so touches nothing";
   }
@@ -96,12 +85,7 @@ TEST_F(JobsE2E, RunsStartedTogetherEndAsIfRunOneAfterTheOther) {
       {"/checkUpdate", "/checkUpdate", {"0 touch-packages list-storage" + hold, "0"}, false, true},
       {"/hostConfigure", "/updateFiles", {"0"}, false, false},  // the launcher holds, outside the turn
   };
-  const auto ended = [](const Started& run) {
-    DWORD code = 0xDEADDEAD;
-    WaitForSingleObject(run.process.get(), 120000);
-    GetExitCodeProcess(run.process.get(), &code);
-    return code;
-  };
+  const auto ended = [](const Started& run) { return endedWith(run.process.get()); };
   for (const auto& row : table) {
     SCOPED_TRACE(row.first + " then " + row.second);
     std::string apart, together;

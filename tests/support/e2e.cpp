@@ -143,6 +143,10 @@ std::vector<uint32_t> runProcessesAtOnce(const std::vector<std::string>& command
   return codes;
 }
 
+uint32_t endedWith(HANDLE process) {
+  return exitCodeOf("a started process", process, GetTickCount64() + kTimeLimitMs, nullptr);
+}
+
 E2E::E2E()
     : drive(box.folder("drive")),
       host(box.folder("host")),

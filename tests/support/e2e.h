@@ -54,6 +54,10 @@ struct Started {
   DWORD id = 0;
 };
 
+// The exit code of a process started without waiting, once it has ended; a test failure, and
+// 0xDEADDEAD, when it has not ended within two minutes.
+uint32_t endedWith(HANDLE process);
+
 class E2E : public ::testing::Test {
  protected:
   E2E();
