@@ -8,6 +8,7 @@
 
 #include "e2e.h"
 #include "front/settings.h"
+#include "host/process.h"
 
 // The E2E folders, with the double's control folder named in this program's own environment
 // (every child inherits it) and the run settings' folders set to the drive and host folders as
@@ -24,5 +25,6 @@ class InProcess : public E2E {
 
  private:
   RunSettings savedSettings_;
+  ProcessCreate savedCreate_;
   std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
