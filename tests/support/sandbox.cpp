@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include <gtest/gtest.h>
+
 #include "host/win.h"
 
 namespace {
@@ -13,10 +15,22 @@ std::atomic<unsigned> sandboxCount{0};
 Sandbox::Sandbox() {
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
-  root_ = joinPath(temp, "kou3test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                             std::to_string(GetTickCount()) + "-" + std::to_string(sandboxCount++));
-  removeTree(root_);
+  // Wine makes a short name from a hash of the long one, and the first folder with that short name
+  // is the one it names: a sandbox whose short name leads to another test's folder (or one a
+  // stopped run left) would have kou3upd, which works with short names, look there. Such a
+  // sandbox is made again under another name.
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    root_ = joinPath(temp, "kou3test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                               std::to_string(GetTickCount()) + "-" + std::to_string(sandboxCount++));
+    removeTree(root_);
+    CreateDirectoryA(root_.c_str(), nullptr);
+    char longForm[MAX_PATH];
+    const DWORD length = GetLongPathNameA(shortPath(root_).c_str(), longForm, sizeof longForm);
+    if (length != 0 && length < sizeof longForm && _stricmp(longForm, root_.c_str()) == 0) return;
+    RemoveDirectoryA(root_.c_str());
+  }
   CreateDirectoryA(root_.c_str(), nullptr);
+  ADD_FAILURE() << "no sandbox name whose short form leads to it, the last: " << root_;
 }
 
 Sandbox::~Sandbox() { removeTree(root_); }
