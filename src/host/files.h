@@ -15,6 +15,11 @@ bool sysRetryBusy(uint32_t error, const char* path, unsigned& attempt);
 using LowLevelCopy = bool (*)(const char* from, const char* to);
 extern LowLevelCopy gFileCopy;
 
+// Hands the bytes written to path to the disk itself: true, or false with the last error set.
+// Tests point it elsewhere to make a flush fail, which no disk here ever does.
+using LowLevelFlush = bool (*)(const char* path);
+extern LowLevelFlush gFileFlush;
+
 // Each returns 0, or the Windows error code of the last try. The UTF-16 forms reach files named
 // outside the ANSI code page.
 uint32_t filCopyFile(const char* from, const char* to);

@@ -95,11 +95,9 @@ void deleteOwnFile(const std::string& path) {
   filDeleteFile(path.c_str());
 }
 
-uint32_t flushFile(const char* path) {
-  return retried(path, [path] {
-    const FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    return file && FlushFileBuffers(file.get());
-  });
+bool flushFile(const char* path) {
+  const FileHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  return file && FlushFileBuffers(file.get());
 }
 
 uint32_t copyFlushed(const char* from, const char* to) {
@@ -108,7 +106,7 @@ uint32_t copyFlushed(const char* from, const char* to) {
   const DWORD attributes = GetFileAttributesA(to);
   const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
   if (readOnly) SetFileAttributesA(to, attributes & ~FILE_ATTRIBUTE_READONLY);
-  const uint32_t error = flushFile(to);
+  const uint32_t error = retried(to, [to] { return gFileFlush(to); });
   if (readOnly) SetFileAttributesA(to, attributes);
   return error;
 }
@@ -116,6 +114,7 @@ uint32_t copyFlushed(const char* from, const char* to) {
 }  // namespace
 
 LowLevelCopy gFileCopy = copyFile;
+LowLevelFlush gFileFlush = flushFile;
 
 bool sysRetryBusy(uint32_t error, const char* path, unsigned& attempt) {
   if (!isBusyError(error)) return false;

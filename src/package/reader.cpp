@@ -68,7 +68,9 @@ bool pkgReadFromStream(Stream& stream, std::unique_ptr<uint8_t[]>& image, uint32
   std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[imageRoom == 0 ? 1 : imageRoom]);
   if (!block) return refuse(note, "no memory for the image");
 
+  // A body of a gigabyte or two may find no room in a 32-bit process once the image has its own.
   uint8_t* body = stream.readAlloc(bodyLength);
+  if (body == nullptr && bodyLength != 0) return refuse(note, "no memory for the body");
   uLongf produced = imageRoom;
   const int status = uncompress(block.get(), &produced, body, bodyLength);
   stream.releaseBuffer(body);

@@ -46,6 +46,7 @@ inline int commit(int fd) { return ::fsync(fd); }
 }  // namespace crt
 
 LowLevelWrite gFileStreamWrite = crt::write;
+LowLevelCommit gFileStreamCommit = crt::commit;
 
 namespace {
 constexpr uint32_t kErrorInvalidHandle = 6;
@@ -161,7 +162,7 @@ bool FileStream::flush() {
     lastError = kErrorInvalidHandle;
     return false;
   }
-  if (crt::commit(fd) == -1) {
+  if (gFileStreamCommit(fd) == -1) {
     lastError = sysErrorFromErrno(errno);
     return false;
   }

@@ -9,6 +9,10 @@ uint32_t sysErrorFromErrno(int errnoValue);
 // Tests point it elsewhere to make a write fail or stop short, as a full disk would.
 using LowLevelWrite = int32_t (*)(int fd, const void* buffer, uint32_t count);
 extern LowLevelWrite gFileStreamWrite;
+// The run-time's commit of a descriptor's writes to the disk: 0, or -1 with errno set. Tests
+// point it elsewhere to make a flush fail, which no disk here ever does.
+using LowLevelCommit = int (*)(int fd);
+extern LowLevelCommit gFileStreamCommit;
 
 class Stream {
  public:

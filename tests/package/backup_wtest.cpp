@@ -16,6 +16,7 @@
 namespace {
 
 using CopyHook = Hook<LowLevelCopy, &gFileCopy>;
+using FlushHook = Hook<LowLevelFlush, &gFileFlush>;
 
 // A copy that stops after this many bytes, as one does when the drive is pulled or fills up.
 std::size_t copyLimit = 0;
@@ -155,6 +156,18 @@ TEST_F(Backup, ACopyThatStopsPartWayLeavesEveryFileAsItWasAndTheRestoreNeedsNone
     EXPECT_EQ(state(), "prod backed up before | (none) | fern backed up before | (none)");
     EXPECT_EQ(folderListing(drive), (std::vector<std::string>{"prod-ko_u3.vpu", "silverfern.vpu"}));
   }
+}
+
+TEST_F(Backup, AFlushThatFailsKeepsTheOlderBackupAndLeavesNoTemporaryFile) {
+  put("prod-ko_u3.vpu", "prod 2");
+  put("prod-ko_u3.bak", "prod backed up before");
+  const FlushHook hook([](const char*) {
+    SetLastError(ERROR_DISK_FULL);
+    return false;
+  });
+  EXPECT_EQ(filReplaceWithCopy(at("prod-ko_u3.vpu"), at("prod-ko_u3.bak")), uint32_t{ERROR_DISK_FULL});
+  EXPECT_EQ(state(), "prod 2 | prod backed up before | (none) | (none)");
+  EXPECT_EQ(folderListing(drive), (std::vector<std::string>{"prod-ko_u3.bak", "prod-ko_u3.vpu"}));
 }
 
 TEST_F(Backup, WithoutAnyFilesNothingHappens) {

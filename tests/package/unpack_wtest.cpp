@@ -9,6 +9,7 @@
 
 #include "front/settings.h"
 #include "host/win.h"
+#include "package/reader.h"
 #include "package/unpack.h"
 #include "sandbox.h"
 #include "hook.h"
@@ -29,6 +30,11 @@ constexpr int32_t kFileNotFound = 2;
 constexpr int32_t kDiskFull = 112;
 
 int32_t diskFull(int, const void*, uint32_t) {
+  errno = ENOSPC;
+  return -1;
+}
+
+int commitFails(int) {
   errno = ENOSPC;
   return -1;
 }
@@ -193,16 +199,20 @@ TEST_F(Unpack, NoPackageOrAnUnreadableNewestOneLeavesTheExecutableAlone) {
 
 // The old executable stays whole and is what the caller starts; with none there, the failed
 // step's error code says that nothing can be started.
-TEST_F(Unpack, AFailedWriteKeepsTheOldExecutableAndLeavesNoTemporaryFile) {
+TEST_F(Unpack, AFailedWriteOrFlushKeepsTheOldExecutableAndLeavesNoTemporaryFile) {
   package("setup_ko_u3-1.vpu", image("new"));
   const struct {
     const char* what;
     LowLevelWrite write;
-  } table[] = {{"disk full", diskFull}, {"half written", halfWritten}};
+    LowLevelCommit commit;
+  } table[] = {{"disk full", diskFull, gFileStreamCommit},
+               {"half written", halfWritten, gFileStreamCommit},
+               {"flush fails", gFileStreamWrite, commitFails}};
   for (const auto& row : table) {
     writeBytes(setupExe(), image("old", 5000));
     {
       WriteHook hook(row.write);
+      CommitHook commit(row.commit);
       EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), 0) << row.what;
     }
     EXPECT_EQ(readBytes(setupExe()), image("old", 5000)) << row.what;
@@ -211,6 +221,7 @@ TEST_F(Unpack, AFailedWriteKeepsTheOldExecutableAndLeavesNoTemporaryFile) {
     DeleteFileA(setupExe().c_str());
     {
       WriteHook hook(row.write);
+      CommitHook commit(row.commit);
       EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), kDiskFull) << row.what;
     }
     EXPECT_TRUE(folderListing(host).empty()) << row.what;
@@ -275,6 +286,36 @@ TEST_F(Unpack, LeftoverTemporaryFilesOfEndedRunsAreDeleted) {
   expected.push_back("setup.exe.kou3upd-10.tmp\\");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(folderListing(host), expected);
+}
+
+// Sizes that a 32-bit process cannot hold end the unpack as an unreadable package would, on
+// either exe: an image near 4 GiB, or a body and an image that together pass 2 GiB.
+TEST_F(Unpack, SizesPastWhatA32BitProcessHoldsEndTheUnpackWithoutACrash) {
+  const struct {
+    uint32_t imageSize;
+    uint32_t bodySize;
+  } table[] = {{0xFFFFFFF0u, 5u << 20}, {0x60000000u, 0x28000000u}};
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.imageSize);
+    Bytes header = vpuPack(image("x", 16));
+    header.resize(kPackageHeaderSize);
+    for (int i = 0; i < 4; ++i) {
+      header[16 + i] = static_cast<uint8_t>(row.imageSize >> (8 * i));
+      header[20 + i] = static_cast<uint8_t>(row.bodySize >> (8 * i));
+    }
+    const std::string path = joinPath(drive, "setup_ko_u3-1.vpu");
+    writeBytes(path, header);
+    // The body is a hole of zeros: it takes no room on the disk, and it does not inflate.
+    {
+      const FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      LARGE_INTEGER end;
+      end.QuadPart = kPackageHeaderSize + row.bodySize;
+      ASSERT_TRUE(SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
+    }
+    writeBytes(setupExe(), image("old"));
+    EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1);
+    EXPECT_EQ(readBytes(setupExe()), image("old"));
+  }
 }
 
 TEST_F(Unpack, AMissingHostFolderGivesTheWriteError) {

@@ -25,3 +25,4 @@ class Hook {
 };
 
 using WriteHook = Hook<LowLevelWrite, &gFileStreamWrite>;
+using CommitHook = Hook<LowLevelCommit, &gFileStreamCommit>;
