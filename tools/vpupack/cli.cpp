@@ -46,7 +46,7 @@ std::string packageFault(const std::string& path, uint64_t& inflated) {
   inflated = found.inflatedLength;
   if (!found.magicOk) return "wrong magic";
   if (!found.headerComplete) return "ends inside the size fields";
-  return found.ok() ? "" : std::string("body ") + vpuBodyText(found.body);
+  return found.ok() ? "" : std::string("body ") + pkgBodyText(found.body);
 }
 
 // Lists each package's versions and the one kou3upd takes, as the program's own rule chooses
@@ -187,11 +187,11 @@ int info(const char* path, std::FILE* out, std::FILE* err) {
     std::fprintf(out, "image size: %u\n", found.imageSize);
     std::fprintf(out, "body size: %u (%llu present)\n", found.bodySize,
                  static_cast<unsigned long long>(found.bodyBytesPresent));
-    if (found.body == VpuBody::kOk) {
+    if (found.body == PkgBody::kOk) {
       std::fprintf(out, "body: inflates to %llu bytes, checksum ok\n",
                    static_cast<unsigned long long>(found.inflatedLength));
     } else {
-      std::fprintf(out, "body: %s\n", vpuBodyText(found.body));
+      std::fprintf(out, "body: %s\n", pkgBodyText(found.body));
     }
   }
   std::fprintf(out, "package: %s\n", found.ok() ? "ok" : "bad");

@@ -40,18 +40,6 @@ Bytes vpuPack(const uint8_t* image, std::size_t length) {
   return package;
 }
 
-const char* vpuBodyText(VpuBody body) {
-  switch (body) {
-    case VpuBody::kOk: return "inflates, checksum ok";
-    case VpuBody::kTruncated: return "ends before its zlib stream does";
-    case VpuBody::kDamaged: return "damaged (zlib header, deflate data or checksum)";
-    case VpuBody::kNeedsDictionary: return "asks for a preset dictionary";
-    case VpuBody::kTooLarge: return "unpacks to more than the image size";
-    case VpuBody::kNoMemory: return "not inflated: out of memory";
-  }
-  return "";
-}
-
 VpuInfo vpuInspect(const Bytes& package) {
   VpuInfo info;
   info.magicOk = package.size() >= 16 && std::memcmp(package.data(), kPackageMagic, 16) == 0;
@@ -65,7 +53,7 @@ VpuInfo vpuInspect(const Bytes& package) {
   // so that neither a header claiming 4 GiB nor a highly compressed body costs that much memory.
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) {
-    info.body = VpuBody::kNoMemory;
+    info.body = PkgBody::kNoMemory;
     return info;
   }
   stream.next_in = const_cast<Bytef*>(package.data() + kPackageHeaderSize);
@@ -81,15 +69,15 @@ VpuInfo vpuInspect(const Bytes& package) {
   inflateEnd(&stream);
 
   if (info.inflatedLength > info.imageSize) {
-    info.body = VpuBody::kTooLarge;
+    info.body = PkgBody::kTooLarge;
     return info;
   }
   switch (status) {
-    case Z_STREAM_END: info.body = VpuBody::kOk; break;
-    case Z_BUF_ERROR: info.body = VpuBody::kTruncated; break;  // no input left to go on with
-    case Z_NEED_DICT: info.body = VpuBody::kNeedsDictionary; break;
-    case Z_MEM_ERROR: info.body = VpuBody::kNoMemory; break;
-    default: info.body = VpuBody::kDamaged; break;
+    case Z_STREAM_END: info.body = PkgBody::kOk; break;
+    case Z_BUF_ERROR: info.body = PkgBody::kTruncated; break;  // no input left to go on with
+    case Z_NEED_DICT: info.body = PkgBody::kNeedsDictionary; break;
+    case Z_MEM_ERROR: info.body = PkgBody::kNoMemory; break;
+    default: info.body = PkgBody::kDamaged; break;
   }
   return info;
 }
