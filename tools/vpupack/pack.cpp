@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -64,6 +65,7 @@ VpuInfo vpuInspect(const Bytes& package) {
     stream.next_out = window.data();
     stream.avail_out = static_cast<uInt>(window.size());
     status = inflate(&stream, Z_NO_FLUSH);
+    if (info.inflatedLength == 0) info.head.assign(window.begin(), window.end() - stream.avail_out);
     info.inflatedLength += window.size() - stream.avail_out;
   } while (status == Z_OK && info.inflatedLength <= info.imageSize);
   inflateEnd(&stream);
@@ -82,6 +84,13 @@ VpuInfo vpuInspect(const Bytes& package) {
   return info;
 }
 
+bool vpuIsWindowsProgram(const Bytes& image) {
+  constexpr std::size_t kPeOffsetAt = 0x3C;
+  if (image.size() < kPeOffsetAt + 4 || image[0] != 'M' || image[1] != 'Z') return false;
+  const uint64_t peAt = getUInt32LE(image.data() + kPeOffsetAt);
+  return peAt + 4 <= image.size() && std::memcmp(image.data() + peAt, "PE\0\0", 4) == 0;
+}
+
 bool readWholeFile(const std::string& path, Bytes& content) {
   File file(std::fopen(path.c_str(), "rb"));
   if (!file) return false;
@@ -89,12 +98,20 @@ bool readWholeFile(const std::string& path, Bytes& content) {
   uint8_t buffer[1 << 16];
   std::size_t got = 0;
   while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) != 0) content.insert(content.end(), buffer, buffer + got);
-  return std::ferror(file.get()) == 0;
+  const int error = errno;
+  const bool read = std::ferror(file.get()) == 0;
+  file.reset();
+  errno = error;
+  return read;
 }
 
 bool writeWholeFile(const std::string& path, const Bytes& content) {
   File file(std::fopen(path.c_str(), "wb"));
   if (!file) return false;
   const bool written = content.empty() || std::fwrite(content.data(), 1, content.size(), file.get()) == content.size();
-  return std::fclose(file.release()) == 0 && written;
+  const int error = errno;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (written) return closed;
+  errno = error;
+  return false;
 }

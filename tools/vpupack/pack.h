@@ -25,13 +25,20 @@ struct VpuInfo {
   uint64_t bodyBytesPresent = 0;  // how much of the body the file really holds
   PkgBody body = PkgBody::kTruncated;
   uint64_t inflatedLength = 0;    // meaningful when body is kOk
+  Bytes head;                     // the first bytes the body inflates to, up to 64 KiB
   bool ok() const { return magicOk && headerComplete && body == PkgBody::kOk; }
 };
 VpuInfo vpuInspect(const Bytes& package);
 
+// Whether image begins as a Windows program does: "MZ", and "PE\0\0" where the DOS header points.
+// Without it, Windows refuses to start the file with error 193.
+bool vpuIsWindowsProgram(const Bytes& image);
+
+// Each leaves errno as the failing call set it.
 bool readWholeFile(const std::string& path, Bytes& content);
 bool writeWholeFile(const std::string& path, const Bytes& content);
 
-// The vpupack command: "create IN OUT" or "info FILE" (argv[0] is the program). Reports go to
-// out, complaints to err. 0 on success, 1 for a failure or a bad package, 2 for a bad command.
+// The vpupack command: "create IN OUT", "info FILE", "extract PKG OUT", "check FOLDER" or
+// "--help" (argv[0] is the program). Reports go to out, complaints and warnings to err. 0 on
+// success, 1 for a failure or a bad package, 2 for a bad command.
 int vpupackMain(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
