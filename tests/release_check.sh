@@ -66,6 +66,8 @@ listing=$(printf '%s\n' SHA256SUMS "kou3upd-$version-x64.exe" "kou3upd-$version-
   "vpupack-$version-x64.exe")
 check "the release holds the two exes, both vpupacks and SHA256SUMS, version $version" \
   test "$(LC_ALL=C ls "$work/signed")" == "$listing"
+check "the signed exes keep their execute bit, as the unsigned ones do" \
+  test -x "$work/signed/kou3upd-$version-x64.exe" -a -x "$work/signed/kou3upd-$version-x86.exe"
 check "SHA256SUMS covers the other four files and matches them" \
   bash -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS && test "$(wc -l <SHA256SUMS)" == 4' _ "$work/signed"
 for arch in x64 x86; do

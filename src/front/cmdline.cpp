@@ -100,10 +100,12 @@ bool cmdIsSwitch(const std::string& word, const char* name) {
   return expected[word.size()] == 0;
 }
 
-void cmdParseSwitches(const StringList& words, RunSettings& settings) {
+void cmdParseSwitches(const StringList& words, RunSettings& settings, StringList* notSwitches) {
   for (std::size_t i = 0; i < words.size(); ++i) {
+    bool matched = false;
     for (const Switch& entry : kSwitches) {
       if (!cmdIsSwitch(words[i], entry.name)) continue;
+      matched = true;
       switch (entry.effect) {
         case Effect::Job: settings.jobCode = entry.jobCode; break;
         case Effect::UpdateVps: settings.updateVps = true; break;
@@ -116,5 +118,16 @@ void cmdParseSwitches(const StringList& words, RunSettings& settings) {
       }
       break;
     }
+    if (!matched && notSwitches != nullptr) notSwitches->push_back(words[i]);
   }
+}
+
+std::string cmdNoJobText(const StringList& notSwitches) {
+  std::string text = "no job switch, so no job runs";
+  const char* separator = "; not switches: \"";
+  for (const std::string& word : notSwitches) {
+    text += separator + word + "\"";
+    separator = ", \"";
+  }
+  return text;
 }

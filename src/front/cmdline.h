@@ -22,5 +22,9 @@ void cmdSplitLine(const char* text, StringList& words);
 // True when word is the switch name: a leading "-" counts as "/", letters compare without case.
 bool cmdIsSwitch(const std::string& word, const char* name);
 
-// Sets the job code, flags and window number from the words; unknown words are ignored.
-void cmdParseSwitches(const StringList& words, RunSettings& settings = gSettings);
+// Sets the job code, flags and window number from the words; unknown words are ignored, and
+// appended to notSwitches when it is given.
+void cmdParseSwitches(const StringList& words, RunSettings& settings = gSettings, StringList* notSwitches = nullptr);
+
+// The trace's line for a run without a job switch, naming the words that were not switches.
+std::string cmdNoJobText(const StringList& notSwitches);

@@ -21,10 +21,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (words.size() == 2 && words[0] == kElevatedStartSwitch) {
     return static_cast<int>(sysRunElevatedRequest(words[1].c_str()));
   }
-  cmdParseSwitches(words);
+  StringList notSwitches;
+  cmdParseSwitches(words, gSettings, &notSwitches);
   sysTrace("job %u from \"%s\": silent %d, progress %d, updateVps %d, hwnd %d", gSettings.jobCode, cmdText,
            gSettings.silent, gSettings.progress, gSettings.updateVps, gSettings.hwnd);
   sysTrace("drive folder \"%s\", host folder \"%s\"", gSettings.appDataPath, gSettings.hostExecPath);
+  // Each of these runs ends as if all were well; the trace says why.
+  u3TraceUnusableFolders();
+  if (gSettings.jobCode == 0) sysTrace("%s", cmdNoJobText(notSwitches).c_str());
   const uint32_t result = u3RunJob(gSettings.jobCode, cmdText);
   const uint32_t exitCode = u3ExitCode(gSettings.jobCode, result);
   sysTrace("exit code %u (0x%X), job result 0x%X", exitCode, exitCode, result);

@@ -25,3 +25,7 @@ void u3ResetCommandFields(RunSettings& settings);
 // Fills both U3 folders from the environment (Windows only) and resets the command-line fields.
 // A folder whose expansion or short form does not fit its 260 bytes is left empty.
 void u3InitSettings();
+
+// Traces each U3 folder left empty: which variable, why (not set, no such folder, too long), and
+// what the run does without it. Changes nothing.
+void u3TraceUnusableFolders();

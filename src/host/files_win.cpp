@@ -36,12 +36,14 @@ bool retryAfterPause(uint32_t error, DWORD attributes, const char* traced, unsig
       (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
     return false;
   }
+  // A scanner may refuse access for a moment too, but a refusal is traced as one: it may last.
+  const char* state = error == ERROR_ACCESS_DENIED ? "refused" : "busy";
   const DWORD pause = pauseBefore(attempt);
   if (waitedBefore(attempt) + pause > kWaitBudgetMs) {
-    sysTrace("busy %s: error %u, given up", traced, error);
+    sysTrace("%s %s: error %u, given up", state, traced, error);
     return false;
   }
-  sysTrace("busy %s: error %u, trying again in %lu ms", traced, error, pause);
+  sysTrace("%s %s: error %u, trying again in %lu ms", state, traced, error, pause);
   Sleep(pause);
   ++attempt;
   return true;

@@ -19,6 +19,11 @@ constexpr FixedPackage kFixedPackages[] = {
     {"silverfern.vpu", "silverfern.bak"},
 };
 
+// A backup that is not there (or a drive folder that is not) leaves nothing to put back, which is
+// the usual case: only a run that was stopped leaves one.
+constexpr uint32_t kFileNotFound = 2;
+constexpr uint32_t kPathNotFound = 3;
+
 std::string inAppData(const char* name) {
   std::string path;
   filJoinPath(path, gSettings.appDataPath, name);
@@ -44,7 +49,11 @@ uint32_t u3RestoreVpuFiles() {
     const std::string package = inAppData(fixed.package);
     filSweepLeftovers(package);
     const uint32_t error = filMoveOver(inAppData(fixed.backup), package);
-    sysTrace("restore %s from %s: error %u", fixed.package, fixed.backup, error);
+    if (error == kFileNotFound || error == kPathNotFound) {
+      sysTrace("restore %s: nothing to put back, no %s", fixed.package, fixed.backup);
+    } else {
+      sysTrace("restore %s from %s: error %u", fixed.package, fixed.backup, error);
+    }
   }
   return 0;
 }

@@ -15,6 +15,53 @@ namespace {
 // bytes never needs more room than this, whatever the header claims.
 constexpr uint64_t kMaxInflateRatio = 1032;
 
+// Each begins with "body ": the refusal is the phrase whole, pkgBodyText what follows it.
+constexpr const char* kBodyPhrases[] = {
+    "body inflates, checksum ok",
+    "body ends before its zlib stream does",
+    "body damaged (zlib header, deflate data or checksum)",
+    "body asks for a preset dictionary",
+    "body unpacks to more than the image size",
+    "body not inflated: out of memory",
+};
+constexpr std::size_t kSubjectLength = sizeof "body " - 1;
+
+// Inflates bodyLength bytes of body into room bytes of image; produced receives how many it gave.
+// Done with inflate rather than uncompress, whose status cannot tell a body cut short from a
+// damaged one.
+PkgBody inflateBody(uint8_t* image, uint32_t room, uint8_t* body, uint32_t bodyLength, uint32_t& produced,
+                    int& status) {
+  z_stream stream{};
+  stream.next_in = body;
+  stream.avail_in = bodyLength;
+  stream.next_out = image;
+  stream.avail_out = room;
+  status = inflateInit(&stream);
+  if (status != Z_OK) return PkgBody::kNoMemory;
+  status = inflate(&stream, Z_FINISH);
+  produced = static_cast<uint32_t>(stream.total_out);
+  bool tooLarge = false;
+  if (status == Z_BUF_ERROR && stream.avail_out == 0) {
+    // Out of room: whether another byte would come, or the stream would fail first, tells a body
+    // too large for its image from a damaged one or one cut short.
+    uint8_t more = 0;
+    stream.next_out = &more;
+    stream.avail_out = 1;
+    const int next = inflate(&stream, Z_FINISH);
+    tooLarge = stream.avail_out == 0;
+    if (!tooLarge) status = next;
+  }
+  inflateEnd(&stream);
+  if (tooLarge) return PkgBody::kTooLarge;
+  switch (status) {
+    case Z_STREAM_END: return PkgBody::kOk;
+    case Z_BUF_ERROR: return PkgBody::kTruncated;
+    case Z_NEED_DICT: return PkgBody::kNeedsDictionary;
+    case Z_DATA_ERROR: return PkgBody::kDamaged;
+    default: return PkgBody::kNoMemory;  // zlib's working memory
+  }
+}
+
 bool refuse(PkgReadNote* note, const char* why, int32_t code = 0) {
   if (note != nullptr) {
     note->refused = why;
@@ -24,6 +71,8 @@ bool refuse(PkgReadNote* note, const char* why, int32_t code = 0) {
 }
 
 }  // namespace
+
+const char* pkgBodyText(PkgBody body) { return kBodyPhrases[static_cast<int>(body)] + kSubjectLength; }
 
 bool readUInt32LE(Stream& stream, uint32_t& value) {
   uint32_t result = 0;
@@ -71,12 +120,13 @@ bool pkgReadFromStream(Stream& stream, std::unique_ptr<uint8_t[]>& image, uint32
   // A body of a gigabyte or two may find no room in a 32-bit process once the image has its own.
   uint8_t* body = stream.readAlloc(bodyLength);
   if (body == nullptr && bodyLength != 0) return refuse(note, "no memory for the body");
-  uLongf produced = imageRoom;
-  const int status = uncompress(block.get(), &produced, body, bodyLength);
+  uint32_t produced = 0;
+  int status = Z_OK;
+  const PkgBody inflated = inflateBody(block.get(), imageRoom, body, bodyLength, produced, status);
   stream.releaseBuffer(body);
-  if (status != Z_OK) return refuse(note, "the body does not inflate within the image size", status);
+  if (inflated != PkgBody::kOk) return refuse(note, kBodyPhrases[static_cast<int>(inflated)], status);
 
-  length = static_cast<uint32_t>(produced);
+  length = produced;
   image = std::move(block);
   return true;
 }

@@ -120,6 +120,12 @@ TEST_F(DamagedPackages, EachFailsWithAllBitsSetAndTouchesNoHostFile) {
     EXPECT_EQ(extractFrom(c.package), kFailed);
     EXPECT_TRUE(folderListing(host).empty());
   }
+  // A body cut short is traced in vpupack's words.
+  const std::string trace = joinPath(box.root(), "trace.txt");
+  writeBytes(joinPath(drive, kPackage), Bytes(valid.begin(), valid.end() - 1));
+  EXPECT_EQ(run("/extractSetup", {{"KOU3UPD_TRACE", trace}}), kFailed);
+  EXPECT_EQ(traceSteps(trace, {"read "}), std::vector<std::string>{"read " + driveShort() + "\\" + kPackage +
+                                                                   ": refused, body ends before its zlib stream does (code -5)"});
 }
 
 TEST_F(DamagedPackages, OverstatedSizesStillGiveExactlyTheImage) {

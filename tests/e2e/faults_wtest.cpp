@@ -105,9 +105,15 @@ TEST_F(FileFaults, ARunningProgramIsLeftWholeAndStartedAgain) {
     std::thread running([&] { runningCode = runProcess(path, {{"KOU3_DOUBLE_DIR", control}}, cwd); });
     // Once it has written its journal line, it runs from the file.
     for (int wait = 0; wait < 1000 && journal().empty(); ++wait) Sleep(10);
-    EXPECT_EQ(run(row.job), 0u);
+    const std::string trace = joinPath(box.root(), std::string(row.program) + ".trace");
+    EXPECT_EQ(run(row.job, {{"KOU3UPD_TRACE", trace}}), 0u);
     SetEvent(event.get());
     running.join();
+    // Windows refuses to replace a running program (5): traced as a refusal, not as a file in use.
+    const std::vector<std::string> waits = traceSteps(trace, {"busy", "refused"});
+    ASSERT_EQ(waits.size(), 12u);
+    EXPECT_EQ(waits.front(), "refused " + hostShort() + "\\" + row.program + ": error 5, trying again in 10 ms");
+    EXPECT_EQ(waits.back(), "refused " + hostShort() + "\\" + row.program + ": error 5, given up");
     EXPECT_EQ(runningCode, 5u);
     EXPECT_EQ(readBytes(path), doubleImage());
     std::vector<std::string> journalLines = {std::string(row.program) + "|" + path};

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e.h"
@@ -40,6 +41,7 @@ struct FolderCase {
   std::string label;
   std::optional<std::string> value;  // nullopt: the variable is not set
   std::string stored;                // what the settings hold afterwards
+  std::string why;                   // what the trace says of the variable, after its name
 };
 
 // What a U3 variable may hold, and the folder the settings keep for it. A value too long for the
@@ -47,14 +49,15 @@ struct FolderCase {
 std::vector<FolderCase> folderCases(const Sandbox& box) {
   const std::string blanks = box.folder("long folder name");
   return {
-      {"unset", std::nullopt, ""},
-      {"empty", std::string(), ""},
-      {"missing folder", joinPath(box.root(), "missing"), ""},
+      {"unset", std::nullopt, "", "is not set"},
+      {"empty", std::string(), "", "\"\" names no existing folder"},
+      {"missing folder", joinPath(box.root(), "missing"), "",
+       "\"" + joinPath(box.root(), "missing") + "\" names no existing folder"},
       {"folder with blanks, kept in its short form", blanks, shortPath(blanks)},
       {"259 bytes: the field full", paddedRoot(259), paddedRoot(259)},
-      {"260 bytes", paddedRoot(260), ""},
-      {"300 bytes", paddedRoot(300), ""},
-      {"4000 bytes", paddedRoot(4000), ""},
+      {"260 bytes", paddedRoot(260), "", "is too long: 260 characters, of which 259 fit"},
+      {"300 bytes", paddedRoot(300), "", "is too long: 300 characters, of which 259 fit"},
+      {"4000 bytes", paddedRoot(4000), "", "is too long: 4000 characters, of which 259 fit"},
   };
 }
 
@@ -112,13 +115,28 @@ TEST_F(InitSettings, ClearsWhatAnEarlierCommandLineSet) {
 }
 
 using Settings = E2E;
+using Lines = std::vector<std::string>;
+using Meaning = std::pair<std::string, std::string>;  // a variable, and what a run does without it
 
+// The trace names each unusable folder, and the run without a job, with what comes of it.
 TEST_F(Settings, AnyFolderValueRunsToTheEndWithoutAJob) {
   placeDouble("setup.exe");
+  const std::string trace = joinPath(box.root(), "trace.txt"), noJob = "no job switch, so no job runs";
   for (const FolderCase& c : folderCases(box)) {
-    EXPECT_EQ(run("/silent /hwnd 3", {{kHostExec, c.value}}), 0u) << "host exec path: " << c.label;
-    EXPECT_EQ(run("/silent /hwnd 3", {{kAppData, c.value}}), 0u) << "app data path: " << c.label;
+    for (const auto& [variable, meaning] : {
+             Meaning{kAppData, ": no drive folder, so packages are searched for in the current folder"},
+             Meaning{kHostExec, ": no host folder, so executables are written into the current folder and programs "
+                                "are looked for as bare names"}}) {
+      DeleteFileA(trace.c_str());
+      EXPECT_EQ(run("/silent /hwnd 3", {{variable, c.value}, {"KOU3UPD_TRACE", trace}}), 0u) << variable << c.label;
+      const Lines expected = c.why.empty() ? Lines{noJob} : Lines{variable + " " + c.why + meaning, noJob};
+      EXPECT_EQ(traceSteps(trace, {"U3_", "no job"}), expected) << c.label;
+    }
   }
+  DeleteFileA(trace.c_str());  // /hwnd's number below is no switch, but not named as one either
+  EXPECT_EQ(run("/extractSetp extractSetup /hwnd x /extractSetup=1", {{"KOU3UPD_TRACE", trace}}), 0u);
+  EXPECT_EQ(traceSteps(trace, {"no job"}),
+            Lines{noJob + "; not switches: \"/extractSetp\", \"extractSetup\", \"/extractSetup=1\""});
   EXPECT_TRUE(journal().empty());
 }
 

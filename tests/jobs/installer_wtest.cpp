@@ -138,7 +138,12 @@ TEST_F(InstallerJobs, CheckUpdateWithoutInstallerStartsNothingAndPutsBackALeftov
   // Left by a run stopped while its installer ran: the package it holds is the one to keep,
   // never to be replaced by a fresh backup of what that installer left.
   writeBytes(joinPath(drive, "prod-ko_u3.bak"), kSilverfernPackage);
-  EXPECT_EQ(run("/checkUpdate"), 0xFFFFFFFFu);
+  const std::string trace = joinPath(box.root(), "trace.txt");
+  EXPECT_EQ(run("/checkUpdate", {{"KOU3UPD_TRACE", trace}}), 0xFFFFFFFFu);
+  // No backup is the usual case, not a failure.
+  EXPECT_EQ(traceSteps(trace, {"restore silverfern"}),
+            (std::vector<std::string>{"restore silverfern.vpu: nothing to put back, no silverfern.bak",
+                                      "restore silverfern.vpu from silverfern.bak: error 0"}));
   EXPECT_TRUE(journal().empty());
   EXPECT_FALSE(fileExists(joinPath(host, "setup.exe")));
   EXPECT_EQ(readBytes(joinPath(drive, "prod-ko_u3.vpu")), kSilverfernPackage);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -47,13 +49,22 @@ class Vpupack : public ::testing::Test {
 
 const Bytes kImage = {'h', 'e', 'l', 'l', 'o', ',', ' ', 'p', 'a', 'c', 'k', 'a', 'g', 'e', '\n'};
 
+// The least a Windows program begins with: "MZ", and "PE\0\0" where its DOS header points ('@', 0x40).
+const std::string kPe = "MZ" + std::string(58, '\0') + "@" + std::string(3, '\0') + "PE" + std::string(2, '\0');
+const Bytes kProgram(kPe.begin(), kPe.end());
+
+std::string missingFile(const std::string& path) { return path + ": " + std::strerror(ENOENT) + "\n"; }
+
 TEST_F(Vpupack, CreateWritesAPackageThatTheProgramReadsBack) {
   const std::string in = put("image.exe", kImage);
   const std::string out = folder.file("setup_ko_u3-1.vpu");
   const Outcome created = run({"create", in, out});
   EXPECT_EQ(created.code, 0);
   EXPECT_EQ(created.out, "");
-  EXPECT_EQ(created.err, "");
+  // Packed all the same: kou3upd would unpack it and fail to start it.
+  EXPECT_EQ(created.err, "vpupack: warning: " + in +
+                             " is not a Windows program (no MZ/PE header); kou3upd would fail to start it with 193\n");
+  EXPECT_EQ(run({"create", put("program.exe", kProgram), folder.file("program.vpu")}).err, "");
 
   std::unique_ptr<uint8_t[]> image;
   uint32_t length = 0;
@@ -119,16 +130,21 @@ TEST_F(Vpupack, MissingFilesAndBadCommandsFail) {
   const std::string missing = folder.file("missing.bin");
   const Outcome create = run({"create", missing, folder.file("out.vpu")});
   EXPECT_EQ(create.code, 1);
-  EXPECT_EQ(create.err, "vpupack: cannot read " + missing + "\n");
+  EXPECT_EQ(create.err, "vpupack: cannot read " + missingFile(missing));
   EXPECT_FALSE(std::filesystem::exists(folder.file("out.vpu")));
 
   const Outcome unwritable = run({"create", put("image.exe", kImage), folder.file("no/such/out.vpu")});
   EXPECT_EQ(unwritable.code, 1);
-  EXPECT_EQ(unwritable.err, "vpupack: cannot write " + folder.file("no/such/out.vpu") + "\n");
+  EXPECT_EQ(unwritable.err, "vpupack: cannot write " + missingFile(folder.file("no/such/out.vpu")));
 
   const Outcome info = run({"info", missing});
   EXPECT_EQ(info.code, 1);
   EXPECT_EQ(info.out, "");
+  EXPECT_EQ(info.err, "vpupack: cannot read " + missingFile(missing));
+  EXPECT_EQ(run({"extract", missing, folder.file("out.exe")}).err, "vpupack: cannot open " + missingFile(missing));
+  const Outcome list = run({"check", missing});
+  EXPECT_EQ(list.err.rfind("vpupack: cannot list " + missing + ": ", 0), 0u);
+  EXPECT_GT(list.err.size(), ("vpupack: cannot list " + missing + ": \n").size());
 
   const std::string usage =
       "usage: vpupack create IN OUT\n       vpupack info FILE\n       vpupack extract PKG OUT\n"
@@ -140,14 +156,20 @@ TEST_F(Vpupack, MissingFilesAndBadCommandsFail) {
     EXPECT_EQ(bad.code, 2);
     EXPECT_EQ(bad.err, usage);
   }
+  const Outcome help = run({"--help"});
+  EXPECT_EQ(std::to_string(help.code) + help.out + help.err, "0" + usage);
 }
 
 // The folder as kou3upd sees it: the newest version is taken even when it is broken.
 TEST_F(Vpupack, CheckNamesWhatTheProgramWouldTakeAndWhatARunLeft) {
   const std::string drive = folder.file("drive");
   std::filesystem::create_directory(drive);
-  const Bytes good = vpuPack(kImage);
+  const Bytes good = vpuPack(kProgram);
   writeWholeFile(drive + "/setup_ko_u3-9.vpu", good);
+  // Read otherwise than they look, or not taken at all: warned of.
+  writeWholeFile(drive + "/setup_ko_u3-zz.vpu", good);
+  writeWholeFile(drive + "/setup_ko_u3_1a.vpu", good);
+  writeWholeFile(drive + "/KOU3LNCH-1G.VPU", good);
   writeWholeFile(drive + "/SETUP_KO_U3-1a.VPU", Bytes(good.begin(), good.end() - 1));
   // Beyond 32 bits: clamped as the Windows run-time's strtol does, not cut to its low bits (2).
   writeWholeFile(drive + "/kou3lnch-100000002.vpu", good);
@@ -159,16 +181,30 @@ TEST_F(Vpupack, CheckNamesWhatTheProgramWouldTakeAndWhatARunLeft) {
   EXPECT_EQ(checked.code, 1);
   for (const std::string& line : std::vector<std::string>
        {"  takes SETUP_KO_U3-1a.VPU: does not read: body ends before its zlib stream does\n",
-        "kou3lnch-100000002.vpu (0x7FFFFFFF)", "  takes kou3lnch-100000002.vpu: reads, inflates to 15 bytes\n",
+        "  warning: setup_ko_u3-zz.vpu: kou3upd reads its version as 0x0\n",
+        "  warning: setup_ko_u3_1a.vpu is not taken: kou3upd takes only setup_ko_u3-<hex version>.vpu\n",
+        "  warning: KOU3LNCH-1G.VPU: kou3upd reads its version as 0x1\n",
+        "  warning: kou3lnch-100000002.vpu: kou3upd reads its version as 0x7FFFFFFF\n",
+        "kou3lnch-100000002.vpu (0x7FFFFFFF)", "  takes kou3lnch-100000002.vpu: reads, inflates to 68 bytes\n",
         "fixed prod-ko_u3.vpu: " + std::to_string(good.size()) + " bytes\n  prod-ko_u3.bak left over (15 bytes)",
         "fixed silverfern.vpu: missing\n", "temporary file left by a stopped run: prod-ko_u3.vpu.kou3upd-1234.tmp\n"}) {
     EXPECT_NE(checked.out.find(line), std::string::npos) << line << "\nin:\n" << checked.out;
   }
   EXPECT_NE(checked.out.find("setup_ko_u3-9.vpu (0x9)"), std::string::npos);
   EXPECT_EQ(checked.out.find("package prod"), std::string::npos);
+  const std::string without = " (setup_ko_u3) is bad; without it kou3upd would take setup_ko_u3-9.vpu, which is good\n";
+  EXPECT_EQ(checked.out.substr(checked.out.rfind("check: ")), "check: bad, SETUP_KO_U3-1a.VPU" + without);
 
   std::filesystem::remove(drive + "/SETUP_KO_U3-1a.VPU");
   EXPECT_EQ(run({"check", drive}).code, 0);
+
+  // Reads, but holds no program: kou3upd would unpack it and fail to start it.
+  writeWholeFile(drive + "/setup_ko_u3-a.vpu", vpuPack(kImage));
+  const Outcome text = run({"check", drive});
+  EXPECT_EQ(text.code, 1);
+  EXPECT_NE(text.out.find("  takes setup_ko_u3-a.vpu: reads, inflates to 15 bytes, but holds no Windows program (no "
+                          "MZ/PE header): kou3upd would fail to start it with 193\n"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.substr(text.out.rfind("check: ")), "check: bad, setup_ko_u3-a.vpu" + without);
 }
 
 // The tool's verdict is the program's: for every prefix of a package and every package with one
@@ -198,6 +234,10 @@ TEST(VpuInspect, AgreesWithTheReaderOnEveryTruncationAndEveryChangedByte) {
     const VpuInfo info = vpuInspect(variant);
     EXPECT_EQ(info.ok(), reads) << "size " << variant.size();
     EXPECT_EQ(note.refused == nullptr, reads) << "size " << variant.size();
+    // One wording for what is wrong with a body, whoever tells it.
+    if (!reads && info.magicOk && info.headerComplete) {
+      EXPECT_EQ(std::string(note.refused), std::string("body ") + pkgBodyText(info.body)) << "size " << variant.size();
+    }
     if (reads) {
       ++good;
       EXPECT_EQ(info.inflatedLength, length);

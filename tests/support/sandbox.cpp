@@ -185,6 +185,17 @@ std::string binFolder() {
   return full.substr(0, full.find_last_of('\\'));
 }
 
+std::vector<std::string> traceSteps(const std::string& path, const std::vector<std::string>& prefixes) {
+  std::vector<std::string> steps;
+  for (const std::string& line : splitLines(readText(path))) {
+    const std::string step = line.substr(line.find(' ', line.find(" +") + 2) + 1);
+    if (std::any_of(prefixes.begin(), prefixes.end(), [&](const std::string& p) { return step.rfind(p, 0) == 0; })) {
+      steps.push_back(step);
+    }
+  }
+  return steps;
+}
+
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;

@@ -49,3 +49,6 @@ std::wstring widen(const std::string& ansi);  // from the ANSI code page
 std::string linkedFolders();
 std::string binFolder();                         // where this test program and kou3upd.exe are
 std::vector<std::string> splitLines(const std::string& text);  // on "\n", a "\r" before it dropped
+// The steps a trace file holds (each line after its "kou3upd[id] +ms "), those that begin with
+// one of prefixes, in order.
+std::vector<std::string> traceSteps(const std::string& path, const std::vector<std::string>& prefixes);

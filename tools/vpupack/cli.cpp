@@ -1,3 +1,5 @@
+#include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -17,12 +19,15 @@ namespace fs = std::filesystem;
 const char* const kNeededPackages[] = {"setup_ko_u3", "kou3lnch"};
 const char* const kFixedPackages[] = {"prod-ko_u3", "silverfern"};
 
-int usage(std::FILE* err) {
+int usage(std::FILE* to, int code) {
   std::fputs("usage: vpupack create IN OUT\n       vpupack info FILE\n       vpupack extract PKG OUT\n"
              "       vpupack check FOLDER\n",
-             err);
-  return 2;
+             to);
+  return code;
 }
+
+// The system's reason for the last failed file call.
+const char* reason() { return std::strerror(errno); }
 
 bool isFixedPackage(const std::string& name) {
   for (const char* fixed : kFixedPackages) {
@@ -38,42 +43,105 @@ std::string versionText(int32_t version) {
   return text;
 }
 
-// Why a package would not be unpacked, or empty when it would be.
-std::string packageFault(const std::string& path, uint64_t& inflated) {
+// What kou3upd would make of a package: whether it reads and, for a program to start, whether it
+// holds one. good tells whether kou3upd would unpack it (and could start it).
+std::string describe(const std::string& path, bool program, bool& good) {
+  good = false;
   Bytes package;
-  if (!readWholeFile(path, package)) return "cannot be read";
+  if (!readWholeFile(path, package)) return std::string("does not read: cannot be read: ") + reason();
   const VpuInfo found = vpuInspect(package);
-  inflated = found.inflatedLength;
-  if (!found.magicOk) return "wrong magic";
-  if (!found.headerComplete) return "ends inside the size fields";
-  return found.ok() ? "" : std::string("body ") + vpuBodyText(found.body);
+  if (!found.magicOk) return "does not read: wrong magic";
+  if (!found.headerComplete) return "does not read: ends inside the size fields";
+  if (!found.ok()) return std::string("does not read: body ") + pkgBodyText(found.body);
+  const std::string reads = "reads, inflates to " + std::to_string(found.inflatedLength) + " bytes";
+  if (program && !vpuIsWindowsProgram(found.head)) {
+    return reads + ", but holds no Windows program (no MZ/PE header): kou3upd would fail to start it with 193";
+  }
+  good = true;
+  return reads;
+}
+
+// Whether the version text of fileName reads as it looks: hexadecimal digits alone, after an
+// optional "0x", within the 31 bits that kou3upd's reading keeps.
+bool versionReadsAsItLooks(const std::string& fileName, const std::string& package) {
+  const std::string text = fileName.substr(package.size() + 1, fileName.size() - package.size() - 5);
+  const std::size_t digitsAt = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 2 : 0;
+  if (digitsAt == text.size()) return false;
+  uint64_t value = 0;
+  for (std::size_t i = digitsAt; i < text.size(); ++i) {
+    const char digit = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+    const char* at = std::strchr("0123456789abcdef", digit);
+    if (at == nullptr) return false;
+    value = value * 16 + static_cast<uint64_t>(at - "0123456789abcdef");
+    if (value > INT32_MAX) return false;
+  }
+  return true;
+}
+
+// A package-like name that kou3upd does not take as package's: the same name but for case,
+// dashes, underscores, blanks and dots (setup_ko_u3_1a.vpu, setup_ko_u3.vpu, setup_ko_u3-1.vpu.bak).
+bool isNearMiss(const std::string& fileName, const std::string& package) {
+  const auto squeezed = [](const std::string& text) {
+    std::string kept;
+    for (const char c : text) {
+      if (std::strchr("-_ .", c) == nullptr) kept += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return kept;
+  };
+  const std::string name = squeezed(fileName);
+  const std::string head = squeezed(package);
+  return !pkgIsFileOf(fileName, package) && name.compare(0, head.size(), head) == 0 &&
+         name.find("vpu", head.size()) != std::string::npos;
+}
+
+// The file kou3upd takes for package among names, skipped aside; empty when none.
+std::string take(const std::vector<std::string>& names, const std::string& package, const std::string& skipped) {
+  NewestVpu newest(package.c_str());
+  for (const std::string& name : names) {
+    if (pkgIsFileOf(name, package) && name != skipped) newest.offer(name.c_str());
+  }
+  return newest.version() < 0 ? std::string() : newest.fileName();
 }
 
 // Lists each package's versions and the one kou3upd takes, as the program's own rule chooses
-// it; false when that one is missing or does not read for a package the program needs.
-bool checkPackage(const std::string& folder, const std::vector<std::string>& names, const std::string& package,
-                  std::FILE* out) {
+// it, with warnings for names kou3upd reads otherwise than they look. For a package the program
+// needs (program true) whose file taken is bad, the summary line that says so; else empty.
+std::string checkPackage(const std::string& folder, const std::vector<std::string>& names, const std::string& package,
+                         bool program, std::FILE* out) {
   std::fprintf(out, "package %s:", package.c_str());
-  NewestVpu newest(package.c_str());
   const char* separator = " ";
+  std::string warnings;
   for (const std::string& name : names) {
+    if (program && isNearMiss(name, package)) {
+      warnings += "  warning: " + name + " is not taken: kou3upd takes only " + package + "-<hex version>.vpu\n";
+    }
     if (!pkgIsFileOf(name, package)) continue;
-    std::fprintf(out, "%s%s (%s)", separator, name.c_str(), versionText(newest.offer(name.c_str())).c_str());
+    const int32_t version = pkgFileVersion(name.c_str(), package.c_str());
+    std::fprintf(out, "%s%s (%s)", separator, name.c_str(), versionText(version).c_str());
     separator = ", ";
+    if (!versionReadsAsItLooks(name, package)) {
+      warnings += "  warning: " + name + ": kou3upd reads its version as " + versionText(version) +
+                  (version < 0 ? " and never takes it\n" : "\n");
+    }
   }
-  if (newest.version() < 0) {
-    std::fprintf(out, " none taken\n");
-    return false;
-  }
-  uint64_t inflated = 0;
-  const std::string fault = packageFault((fs::path(folder) / newest.fileName()).string(), inflated);
-  if (fault.empty()) {
-    std::fprintf(out, "\n  takes %s: reads, inflates to %llu bytes\n", newest.fileName().c_str(),
-                 static_cast<unsigned long long>(inflated));
+  const std::string taken = take(names, package, "");
+  bool good = false;
+  if (taken.empty()) {
+    std::fprintf(out, " none taken\n%s", warnings.c_str());
   } else {
-    std::fprintf(out, "\n  takes %s: does not read: %s\n", newest.fileName().c_str(), fault.c_str());
+    const std::string what = describe((fs::path(folder) / taken).string(), program, good);
+    std::fprintf(out, "\n  takes %s: %s\n%s", taken.c_str(), what.c_str(), warnings.c_str());
   }
-  return fault.empty();
+  if (!program || good) return "";
+  if (taken.empty()) return "no " + package + "-<hex version>.vpu for kou3upd to take";
+  // What taking the bad one away would give: the next version down, which may be good.
+  const std::string next = take(names, package, taken);
+  std::string instead = "nothing";
+  if (!next.empty()) {
+    const std::string what = describe((fs::path(folder) / next).string(), program, good);
+    instead = next + (good ? ", which is good" : ", which is bad too: " + what);
+  }
+  return taken + " (" + package + ") is bad; without it kou3upd would take " + instead;
 }
 
 // The file of names that is wanted, letter case aside, and its size; false when there is none.
@@ -112,7 +180,7 @@ int check(const char* folder, std::FILE* out, std::FILE* err) {
     names.push_back(entry->path().filename().string());
   }
   if (error) {
-    std::fprintf(err, "vpupack: cannot list %s\n", folder);
+    std::fprintf(err, "vpupack: cannot list %s: %s\n", folder, error.message().c_str());
     return 1;
   }
   std::fprintf(out, "folder: %s\n", folder);
@@ -125,20 +193,27 @@ int check(const char* folder, std::FILE* out, std::FILE* err) {
     for (const std::string& seen : packages) known = known || pkgSameName(seen, package);
     if (!known) packages.push_back(package);
   }
-  bool sound = true;
+  std::vector<std::string> bad;
   for (std::size_t i = 0; i < packages.size(); ++i) {
-    const bool reads = checkPackage(folder, names, packages[i], out);
-    if (i < std::size(kNeededPackages)) sound = sound && reads;
+    const std::string fault = checkPackage(folder, names, packages[i], i < std::size(kNeededPackages), out);
+    if (!fault.empty()) bad.push_back(fault);
   }
   for (const char* fixed : kFixedPackages) checkFixed(folder, names, fixed, out);
   for (const std::string& name : names) {
     if (filIsTemporaryName(name.c_str())) std::fprintf(out, "temporary file left by a stopped run: %s\n", name.c_str());
   }
-  std::fprintf(out, "check: %s\n", sound ? "ok" : "bad, kou3upd cannot unpack setup_ko_u3 or kou3lnch from here");
-  return sound ? 0 : 1;
+  if (bad.empty()) std::fprintf(out, "check: ok\n");
+  for (const std::string& line : bad) std::fprintf(out, "check: bad, %s\n", line.c_str());
+  return bad.empty() ? 0 : 1;
 }
 
 int extract(const char* in, const char* outPath, std::FILE* err) {
+  if (std::FILE* file = std::fopen(in, "rb")) {
+    std::fclose(file);
+  } else {
+    std::fprintf(err, "vpupack: cannot open %s: %s\n", in, reason());
+    return 1;
+  }
   std::unique_ptr<uint8_t[]> image;
   uint32_t length = 0;
   PkgReadNote note;
@@ -149,7 +224,7 @@ int extract(const char* in, const char* outPath, std::FILE* err) {
     return 1;
   }
   if (!writeWholeFile(outPath, Bytes(image.get(), image.get() + length))) {
-    std::fprintf(err, "vpupack: cannot write %s\n", outPath);
+    std::fprintf(err, "vpupack: cannot write %s: %s\n", outPath, reason());
     return 1;
   }
   return 0;
@@ -158,7 +233,7 @@ int extract(const char* in, const char* outPath, std::FILE* err) {
 int create(const char* in, const char* out, std::FILE* err) {
   Bytes image;
   if (!readWholeFile(in, image)) {
-    std::fprintf(err, "vpupack: cannot read %s\n", in);
+    std::fprintf(err, "vpupack: cannot read %s: %s\n", in, reason());
     return 1;
   }
   if (image.size() > 0xFFFFFFFFu) {
@@ -166,8 +241,13 @@ int create(const char* in, const char* out, std::FILE* err) {
     return 1;
   }
   if (!writeWholeFile(out, vpuPack(image))) {
-    std::fprintf(err, "vpupack: cannot write %s\n", out);
+    std::fprintf(err, "vpupack: cannot write %s: %s\n", out, reason());
     return 1;
+  }
+  // Packed all the same: a package may carry anything, but kou3upd starts what it unpacks.
+  if (!vpuIsWindowsProgram(image)) {
+    std::fprintf(err, "vpupack: warning: %s is not a Windows program (no MZ/PE header); kou3upd would fail to "
+                 "start it with 193\n", in);
   }
   return 0;
 }
@@ -175,7 +255,7 @@ int create(const char* in, const char* out, std::FILE* err) {
 int info(const char* path, std::FILE* out, std::FILE* err) {
   Bytes package;
   if (!readWholeFile(path, package)) {
-    std::fprintf(err, "vpupack: cannot read %s\n", path);
+    std::fprintf(err, "vpupack: cannot read %s: %s\n", path, reason());
     return 1;
   }
   const VpuInfo found = vpuInspect(package);
@@ -187,11 +267,11 @@ int info(const char* path, std::FILE* out, std::FILE* err) {
     std::fprintf(out, "image size: %u\n", found.imageSize);
     std::fprintf(out, "body size: %u (%llu present)\n", found.bodySize,
                  static_cast<unsigned long long>(found.bodyBytesPresent));
-    if (found.body == VpuBody::kOk) {
+    if (found.body == PkgBody::kOk) {
       std::fprintf(out, "body: inflates to %llu bytes, checksum ok\n",
                    static_cast<unsigned long long>(found.inflatedLength));
     } else {
-      std::fprintf(out, "body: %s\n", vpuBodyText(found.body));
+      std::fprintf(out, "body: %s\n", pkgBodyText(found.body));
     }
   }
   std::fprintf(out, "package: %s\n", found.ok() ? "ok" : "bad");
@@ -205,5 +285,6 @@ int vpupackMain(int argc, const char* const* argv, std::FILE* out, std::FILE* er
   if (argc == 3 && std::strcmp(argv[1], "info") == 0) return info(argv[2], out, err);
   if (argc == 4 && std::strcmp(argv[1], "extract") == 0) return extract(argv[2], argv[3], err);
   if (argc == 3 && std::strcmp(argv[1], "check") == 0) return check(argv[2], out, err);
-  return usage(err);
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) return usage(out, 0);
+  return usage(err, 2);
 }

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 
@@ -40,18 +41,6 @@ Bytes vpuPack(const uint8_t* image, std::size_t length) {
   return package;
 }
 
-const char* vpuBodyText(VpuBody body) {
-  switch (body) {
-    case VpuBody::kOk: return "inflates, checksum ok";
-    case VpuBody::kTruncated: return "ends before its zlib stream does";
-    case VpuBody::kDamaged: return "damaged (zlib header, deflate data or checksum)";
-    case VpuBody::kNeedsDictionary: return "asks for a preset dictionary";
-    case VpuBody::kTooLarge: return "unpacks to more than the image size";
-    case VpuBody::kNoMemory: return "not inflated: out of memory";
-  }
-  return "";
-}
-
 VpuInfo vpuInspect(const Bytes& package) {
   VpuInfo info;
   info.magicOk = package.size() >= 16 && std::memcmp(package.data(), kPackageMagic, 16) == 0;
@@ -65,7 +54,7 @@ VpuInfo vpuInspect(const Bytes& package) {
   // so that neither a header claiming 4 GiB nor a highly compressed body costs that much memory.
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) {
-    info.body = VpuBody::kNoMemory;
+    info.body = PkgBody::kNoMemory;
     return info;
   }
   stream.next_in = const_cast<Bytef*>(package.data() + kPackageHeaderSize);
@@ -76,22 +65,30 @@ VpuInfo vpuInspect(const Bytes& package) {
     stream.next_out = window.data();
     stream.avail_out = static_cast<uInt>(window.size());
     status = inflate(&stream, Z_NO_FLUSH);
+    if (info.inflatedLength == 0) info.head.assign(window.begin(), window.end() - stream.avail_out);
     info.inflatedLength += window.size() - stream.avail_out;
   } while (status == Z_OK && info.inflatedLength <= info.imageSize);
   inflateEnd(&stream);
 
   if (info.inflatedLength > info.imageSize) {
-    info.body = VpuBody::kTooLarge;
+    info.body = PkgBody::kTooLarge;
     return info;
   }
   switch (status) {
-    case Z_STREAM_END: info.body = VpuBody::kOk; break;
-    case Z_BUF_ERROR: info.body = VpuBody::kTruncated; break;  // no input left to go on with
-    case Z_NEED_DICT: info.body = VpuBody::kNeedsDictionary; break;
-    case Z_MEM_ERROR: info.body = VpuBody::kNoMemory; break;
-    default: info.body = VpuBody::kDamaged; break;
+    case Z_STREAM_END: info.body = PkgBody::kOk; break;
+    case Z_BUF_ERROR: info.body = PkgBody::kTruncated; break;  // no input left to go on with
+    case Z_NEED_DICT: info.body = PkgBody::kNeedsDictionary; break;
+    case Z_MEM_ERROR: info.body = PkgBody::kNoMemory; break;
+    default: info.body = PkgBody::kDamaged; break;
   }
   return info;
+}
+
+bool vpuIsWindowsProgram(const Bytes& image) {
+  constexpr std::size_t kPeOffsetAt = 0x3C;
+  if (image.size() < kPeOffsetAt + 4 || image[0] != 'M' || image[1] != 'Z') return false;
+  const uint64_t peAt = getUInt32LE(image.data() + kPeOffsetAt);
+  return peAt + 4 <= image.size() && std::memcmp(image.data() + peAt, "PE\0\0", 4) == 0;
 }
 
 bool readWholeFile(const std::string& path, Bytes& content) {
@@ -101,12 +98,20 @@ bool readWholeFile(const std::string& path, Bytes& content) {
   uint8_t buffer[1 << 16];
   std::size_t got = 0;
   while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) != 0) content.insert(content.end(), buffer, buffer + got);
-  return std::ferror(file.get()) == 0;
+  const int error = errno;
+  const bool read = std::ferror(file.get()) == 0;
+  file.reset();
+  errno = error;
+  return read;
 }
 
 bool writeWholeFile(const std::string& path, const Bytes& content) {
   File file(std::fopen(path.c_str(), "wb"));
   if (!file) return false;
   const bool written = content.empty() || std::fwrite(content.data(), 1, content.size(), file.get()) == content.size();
-  return std::fclose(file.release()) == 0 && written;
+  const int error = errno;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (written) return closed;
+  errno = error;
+  return false;
 }
