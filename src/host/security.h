@@ -40,3 +40,9 @@ using OwnerQuery = DWORD (*)(HANDLE object, PSID* owner, PSECURITY_DESCRIPTOR* d
 using DaclChange = DWORD (*)(HANDLE object, PSECURITY_DESCRIPTOR wanted);
 extern OwnerQuery gOwnerQuery;
 extern DaclChange gDaclChange;
+
+// Whether the volume of path keeps ACLs (FILE_PERSISTENT_ACLS). FAT and exFAT do not: they answer
+// every file with the owner Everyone and no DACL, and have nothing to protect. Tests point it
+// elsewhere: every drive of Wine keeps them.
+using VolumeAclQuery = bool (*)(const char* path);
+extern VolumeAclQuery gVolumeKeepsAcls;

@@ -1,5 +1,6 @@
 #include "host/security.h"
 
+#include "host/ansi.h"
 #include "host/wide.h"
 
 // After windows.h, which they need.
@@ -75,10 +76,22 @@ bool isOwnerAllowed(PSID owner, const User& user) {
   return EqualSid(owner, user.sid()) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
 }
 
+// A volume that cannot be asked is taken to keep ACLs, so that what it holds is checked.
+bool keepsAcls(const char* path) {
+  wchar_t root[MAX_PATH];
+  DWORD flags = 0;
+  if (!GetVolumePathNameW(sysWide(path).c_str(), root, MAX_PATH) ||
+      !GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
+    return true;
+  }
+  return (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
 }  // namespace
 
 OwnerQuery gOwnerQuery = ownerOf;
 DaclChange gDaclChange = protectDacl;
+VolumeAclQuery gVolumeKeepsAcls = keepsAcls;
 
 uint32_t sysCreatePrivateFolder(const char* path) { return createFolder(path, kPrivate); }
 

@@ -44,7 +44,7 @@ uint32_t u3AppStart(bool verifyPass) {
   std::string workFolder;
   // Held until it is emptied, so that nobody can swap it for another folder or a link meanwhile.
   FolderHold held;
-  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true, &held);
+  const uint32_t folderError = filCreateFreshTempPath(workFolder, suite::kWorkFolder, &held);
   logPrintf("filCreateTempPath returing %s\n", workFolder.c_str());
   if (folderError != 0) {
     // Without a work folder there is nothing to copy into, hand over or delete.

@@ -20,7 +20,7 @@ uint32_t u3InstallScan() {
   std::string workFolder;
   // Held until it is emptied, so that nobody can swap it for another folder or a link meanwhile.
   FolderHold held;
-  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true, &held);
+  const uint32_t folderError = filCreateFreshTempPath(workFolder, suite::kWorkFolder, &held);
   // Without a work folder there is nothing to copy into, hand over or delete.
   if (folderError != 0) return folderError;
   // What an earlier run left goes first: the installer must see the drive's files alone.
