@@ -76,6 +76,26 @@ bool isOwnerAllowed(PSID owner, const User& user) {
   return EqualSid(owner, user.sid()) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
 }
 
+// Windows takes an object without a label for Medium. Only a Windows without labels (XP) refuses
+// the question on a handle that may read the descriptor.
+DWORD integrityOf(HANDLE object) {
+  PACL sacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD status = GetSecurityInfo(object, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                       &sacl, &descriptor);
+  const LocalMemory ownedDescriptor(descriptor);
+  if (status != ERROR_SUCCESS || sacl == nullptr) return SECURITY_MANDATORY_MEDIUM_RID;
+  for (DWORD index = 0; index < sacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!GetAce(sacl, index, &ace) || static_cast<const ACE_HEADER*>(ace)->AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE) {
+      continue;
+    }
+    const PSID level = &static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace)->SidStart;
+    return *GetSidSubAuthority(level, *GetSidSubAuthorityCount(level) - 1u);
+  }
+  return SECURITY_MANDATORY_MEDIUM_RID;
+}
+
 // A volume that cannot be asked is taken to keep ACLs, so that what it holds is checked.
 bool keepsAcls(const char* path) {
   wchar_t root[MAX_PATH];
@@ -91,6 +111,7 @@ bool keepsAcls(const char* path) {
 
 OwnerQuery gOwnerQuery = ownerOf;
 DaclChange gDaclChange = protectDacl;
+IntegrityQuery gIntegrityOf = integrityOf;
 VolumeAclQuery gVolumeKeepsAcls = keepsAcls;
 
 uint32_t sysCreatePrivateFolder(const char* path) { return createFolder(path, kPrivate); }
@@ -112,7 +133,12 @@ uint32_t sysPrivateDescriptor(LocalMemory& descriptor) {
 uint32_t sysTurnDescriptor(LocalMemory& descriptor) {
   User user;
   if (const uint32_t error = currentUser(user)) return error;
-  return descriptorFor(user, L"D:(A;;GA;;;%U)(A;;GA;;;BA)(A;;GA;;;SY)", descriptor);
+  // A Medium label that refuses lower levels reading (MUTEX_MODIFY_STATE is read), writing and
+  // executing (SYNCHRONIZE is): without it a Low run could hold the turn or fake a holder. XP's
+  // SDDL knows no labels, and XP has no levels to keep out.
+  constexpr wchar_t kTurn[] = L"D:(A;;GA;;;%U)(A;;GA;;;BA)(A;;GA;;;SY)";
+  if (descriptorFor(user, (WideString(kTurn) + L"S:(ML;;NWNRNX;;;ME)").c_str(), descriptor) == 0) return 0;
+  return descriptorFor(user, kTurn, descriptor);
 }
 
 uint32_t sysMakePrivate(HANDLE folder, bool made) {
