@@ -19,10 +19,9 @@ uint32_t sysMakePrivate(HANDLE folder, bool made = false);
 // The private descriptor for a file, in descriptor. 0 or the error code.
 uint32_t sysPrivateDescriptor(LocalMemory& descriptor);
 
-// 0 when the open file is private: owned by the current user, Administrators or the user of the
-// process requester (when given), and open to nobody but its owner, them and SYSTEM. 5
-// (ERROR_ACCESS_DENIED) when it is not, or the error code.
-uint32_t sysCheckPrivate(HANDLE file, HANDLE requester = nullptr);
+// 0 when the open file is private: owned by the current user, and open to nobody but that user,
+// Administrators and SYSTEM. 5 (ERROR_ACCESS_DENIED) when it is not, or the error code.
+uint32_t sysCheckPrivate(HANDLE file);
 
 // For the turn's mutex and event: full access for the current user, whatever the integrity level
 // of the run that makes them, and for Administrators and SYSTEM; from Vista on, a Medium label

@@ -31,16 +31,14 @@ struct User {
   PSID sid() const { return reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid; }
 };
 
-uint32_t userOf(HANDLE process, User& user) {
+uint32_t currentUser(User& user) {
   HANDLE token = nullptr;
-  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return lastError();
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return lastError();
   const KernelHandle ownedToken(token);
   DWORD size = 0;
   if (!GetTokenInformation(token, TokenUser, user.buffer, sizeof user.buffer, &size)) return lastError();
   return 0;
 }
-
-uint32_t currentUser(User& user) { return userOf(GetCurrentProcess(), user); }
 
 // The descriptor of sddl, in which every "%U" stands for the current user's SID.
 uint32_t descriptorFor(const User& user, const wchar_t* sddl, LocalMemory& descriptor) {
@@ -155,12 +153,9 @@ uint32_t sysMakePrivate(HANDLE folder, bool made) {
   return made ? 0 : gDaclChange(folder, wanted.get());
 }
 
-uint32_t sysCheckPrivate(HANDLE file, HANDLE requester) {
+uint32_t sysCheckPrivate(HANDLE file) {
   User user;
   if (const uint32_t error = currentUser(user)) return error;
-  // Elevated with another user's password, this process runs as that user, not as the requester.
-  User requesterUser;
-  const bool requesterKnown = requester != nullptr && userOf(requester, requesterUser) == 0;
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -170,9 +165,7 @@ uint32_t sysCheckPrivate(HANDLE file, HANDLE requester) {
   if (status != ERROR_SUCCESS) return status;
   // No DACL at all lets everyone in.
   if (owner == nullptr || dacl == nullptr) return ERROR_ACCESS_DENIED;
-  if (!isOwnerAllowed(owner, user) && !(requesterKnown && EqualSid(owner, requesterUser.sid()))) {
-    return ERROR_ACCESS_DENIED;
-  }
+  if (!EqualSid(owner, user.sid())) return ERROR_ACCESS_DENIED;
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
     void* ace = nullptr;
     if (!GetAce(dacl, index, &ace)) return lastError();
@@ -181,7 +174,7 @@ uint32_t sysCheckPrivate(HANDLE file, HANDLE requester) {
     // Any other kind of grant (object, callback) is more than a private file carries.
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return ERROR_ACCESS_DENIED;
     const PSID trustee = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
-    if (!EqualSid(trustee, user.sid()) && !EqualSid(trustee, owner) &&
+    if (!EqualSid(trustee, user.sid()) &&
         !IsWellKnownSid(trustee, WinBuiltinAdministratorsSid) && !IsWellKnownSid(trustee, WinLocalSystemSid)) {
       return ERROR_ACCESS_DENIED;
     }

@@ -26,7 +26,7 @@ uint32_t u3HostConfigure(Turn& turn) {
   const std::string cmdLine = u3ProgramPath(suite::kLauncher);
   logPrintf("Executing '%s'\n", cmdLine.c_str());
   turn.release();
-  sysRunAndWait(cmdLine, result);
+  sysRunAndWait(cmdLine, result, gSettings.hwnd);
   logPrintf("sysExecAndWait returing %d\n", asLogged(result));
   return result;
 }
@@ -60,7 +60,7 @@ uint32_t u3AppStart(bool verifyPass) {
       u3AppendSaveLog(cmdLine, suite::kAppStartLog);
       if (verifyPass) cmdLine += suite::kVerifyPkgs;
       logPrintf("Executing '%s'\n", cmdLine.c_str());
-      sysRunAndWait(cmdLine, result);
+      sysRunAndWait(cmdLine, result, gSettings.hwnd);
       logPrintf("sysExecAndWait returing %d\n", asLogged(result));
     }
     filDeleteHeldFolder(workFolder.c_str(), held);
