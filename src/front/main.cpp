@@ -15,12 +15,19 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Cut from the process command line here rather than taken from the run-time, which may end
   // the program's name early at a byte of 0x80 or above.
   const char* cmdText = cmdTail(GetCommandLineA());
+  // An elevated copy started by another run for one start of its own: the word, the request and,
+  // after one blank, the command line as it stands.
+  std::string word;
+  std::string request;
+  const char* afterWord = cmdNextWord(cmdText, word);
+  if (afterWord != nullptr && word == kElevatedStartSwitch) {
+    if (const char* cmdLine = cmdNextWord(afterWord, request)) {
+      if (*cmdLine == ' ') ++cmdLine;
+      return static_cast<int>(sysRunElevatedRequest(request.c_str(), cmdLine));
+    }
+  }
   StringList words;
   cmdSplitLine(cmdText, words);
-  // An elevated copy started by another run for one start of its own; no other line has this form.
-  if (words.size() == 2 && words[0] == kElevatedStartSwitch) {
-    return static_cast<int>(sysRunElevatedRequest(words[1].c_str()));
-  }
   StringList notSwitches;
   cmdParseSwitches(words, gSettings, &notSwitches);
   sysTrace("job %u from \"%s\": silent %d, progress %d, updateVps %d, hwnd %d", gSettings.jobCode, cmdText,

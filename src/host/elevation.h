@@ -1,32 +1,46 @@
-// Starting a program that Windows starts only elevated (740), with what a normal start gives it.
+// Starting a program that Windows starts only elevated (740), in the way that lets the prompt
+// name what it elevates.
 //
-// The shell's elevation ("runas") gives a program an environment built from the user's profile
-// and none of the starter's: an installer started so would miss the U3 variables. So this program
-// starts an elevated copy of itself instead, and the copy starts the program with CreateProcess,
-// this run's environment, current folder and error mode, waits for it and ends with its exit code.
-// The copy starts nothing but the one start asked for, which it takes from a request file that
-// only this user can have written (private, in the private folder kou3_elv of the temporary
-// folder), named on its command line and deleted once read.
+// Where the user consents to elevation of the same account (a limited token with a linked
+// administrator token), the shell's elevation ("runas") would give the program an environment
+// built from the user's profile and none of the starter's: an installer started so would miss the
+// U3 variables. So this program starts an elevated copy of itself, whose own parameters carry the
+// program's exact command line, which the prompt shows; the copy starts that line with
+// CreateProcess and this run's environment, current folder and error mode, which it takes from a
+// request file that only this user can have written (private, in the folder kou3_elv of the
+// temporary folder), and that it deletes through the handle that read it.
+//
+// Where the prompt asks for another account's password (a standard user's full token, without a
+// linked one), that account could not read the user's request: the program itself is started
+// through the shell's elevation, so that the prompt names it and its publisher.
 #pragma once
 #include <cstdint>
 
 #include "host/win.h"
 
-// The command line of the elevated copy is this word and the request file's path, nothing else.
+// The command line of the elevated copy: this word, the request file's path in double quotes, one
+// blank and the program's command line as it stands.
 constexpr char kElevatedStartSwitch[] = "/kou3updElevatedStart";
 
-// Writes the request for cmdLine and starts the elevated copy, its prompt owned by the window
-// the run was given with /hwnd. 0 with exitCode the copy's once it ended (when wait is true);
-// else the error code: 1223 (ERROR_CANCELLED) when the user declines, 6 (ERROR_INVALID_HANDLE)
-// when the shell starts the copy without handing over its process, so that its end cannot be
-// known; the request is then gone.
-uint32_t sysStartElevated(const char* cmdLine, bool wait, uint32_t& exitCode);
+// Starts cmdLine elevated, through the copy or as the program itself, the prompt owned by the
+// window numbered owner (the caller's /hwnd; 0 for none). 0 with exitCode the copy's or the
+// program's once it ended (when wait is true); else the error code: 1223 (ERROR_CANCELLED) when
+// the user declines, 6 (ERROR_INVALID_HANDLE) when the shell starts it without handing over its
+// process, so that its end cannot be known. A request is gone in every case.
+uint32_t sysStartElevated(const char* cmdLine, bool wait, uint32_t& exitCode, int32_t owner);
 
-// The copy's run: reads and deletes the request at requestPath, then starts it. The program's
-// exit code, or the error code of a start that failed, or of a request refused with nothing
-// started: 2 or 3 when it is missing (or used already), 5 when it is not private, 13
-// (ERROR_INVALID_DATA) when it does not read.
-uint32_t sysRunElevatedRequest(const char* requestPath);
+// The copy's run: reads and deletes the request at requestPath, then starts it when it holds
+// cmdLine, the line the copy was given. The program's exit code, or the error code of a start
+// that failed, or of a request refused with nothing started: 2 or 3 when it is missing (or used
+// already), 32 while another copy reads it, 5 when it holds another command line, is not private
+// to this user, is labelled below Medium or cannot be deleted through the handle that read it,
+// 13 (ERROR_INVALID_DATA) when it does not read.
+uint32_t sysRunElevatedRequest(const char* requestPath, const char* cmdLine);
+
+// Whether this account elevates by consent: a limited token with a linked administrator token
+// (TokenElevationTypeLimited, Vista on). Tests point it elsewhere: Wine has no UAC.
+using ConsentQuery = bool (*)();
+extern ConsentQuery gElevatesByConsent;
 
 // Starts program with parameters through the shell's elevation, its prompt owned by owner (may
 // be null), from folder. 0 with process (null when the shell hands none over), or the error

@@ -1,17 +1,16 @@
 #include "host/elevation.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
 
-#include "front/settings.h"
 #include "host/ansi.h"
 #include "host/dllsearch.h"
 #include "host/process.h"
 #include "host/security.h"
 #include "host/trace.h"
-#include "host/turn.h"
 #include "host/workdir.h"
 // After windows.h, which it needs.
 #include <shellapi.h>
@@ -94,16 +93,22 @@ bool parse(const std::string& bytes, Request& request) {
          size >= 2 && request.environment[size - 1] == L'\0' && request.environment[size - 2] == L'\0';
 }
 
+WideString currentFolder() {
+  WideString folder;
+  const DWORD size = GetCurrentDirectoryW(0, nullptr);
+  if (size != 0) {
+    folder.resize(size);
+    folder.resize(GetCurrentDirectoryW(size, &folder[0]));
+  }
+  return folder;
+}
+
 // What a normal start hands the program: this run's environment and current folder.
 Request requestFor(const char* cmdLine) {
   Request request;
   request.errorMode = sysStartErrorMode();
   request.cmdLine = cmdLine;
-  const DWORD size = GetCurrentDirectoryW(0, nullptr);
-  if (size != 0) {
-    request.folder.resize(size);
-    request.folder.resize(GetCurrentDirectoryW(size, &request.folder[0]));
-  }
+  request.folder = currentFolder();
   if (wchar_t* block = GetEnvironmentStringsW()) {
     const wchar_t* end = block;
     while (*end != L'\0') end += std::wcslen(end) + 1;
@@ -129,43 +134,57 @@ uint32_t writeRequest(const std::string& path, const std::string& bytes) {
   return 0;
 }
 
-// The run that started this copy (Windows makes the requester of an elevation its parent), opened
-// to read its user; null when it cannot be told (its id may belong to a later process by now).
-KernelHandle requester() {
-  const uint32_t self = GetCurrentProcessId();
-  uint64_t parentCreated = 0;
-  const uint32_t id = sysParentOf(self, sysCreationTime(self), sysProcessLinks(), sysCreationTime, parentCreated);
-  if (id == 0) return KernelHandle();
-  KernelHandle parent(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-  if (!parent) parent.reset(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id));
-  return parent;
+// Deleted once the handle closes, before anything starts, so that the request serves one start;
+// the handle, not shared, keeps another copy from reading it meanwhile. SetFileInformationByHandle
+// is Vista's; before it there is no elevation to serve.
+bool deleteThrough(HANDLE file) {
+  using SetInformationFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  const auto set = sysEntry<SetInformationFn>(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  return set != nullptr && set(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-// Reads the request and deletes it, so that it serves one start only. It may belong to the user
-// who asked for the elevation, where another user's password elevated this copy.
+// Reads the request and deletes it. Any program of the user may have written it and handed its
+// path to this copy; what it may start is checked against the copy's own line by the caller.
 uint32_t takeRequest(const char* path, std::string& bytes) {
-  {
-    // Not shared, so that nobody changes it while it is checked and read; not through a link.
-    const FileHandle file(CreateFileA(path, GENERIC_READ | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return sysNonZero(GetLastError(), ERROR_FILE_NOT_FOUND);
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file.get(), &information)) return GetLastError();
-    if ((information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        information.nFileSizeHigh != 0 || information.nFileSizeLow > kMostRequestBytes) {
-      return ERROR_INVALID_DATA;
-    }
-    if (const uint32_t error = sysCheckPrivate(file.get(), requester().get())) return error;
-    bytes.resize(information.nFileSizeLow);
-    DWORD read = 0;
-    if (!bytes.empty() && (!ReadFile(file.get(), &bytes[0], information.nFileSizeLow, &read, nullptr) ||
-                           read != information.nFileSizeLow)) {
-      return ERROR_INVALID_DATA;
-    }
+  // Not through a link.
+  const FileHandle file(CreateFileA(path, GENERIC_READ | READ_CONTROL | DELETE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return sysNonZero(GetLastError(), ERROR_FILE_NOT_FOUND);
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(file.get(), &information)) return GetLastError();
+  if ((information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      information.nFileSizeHigh != 0 || information.nFileSizeLow > kMostRequestBytes) {
+    return ERROR_INVALID_DATA;
   }
-  // A request that cannot be deleted could be used again: nothing starts.
-  if (!DeleteFileA(path)) return sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
+  if (!gVolumeKeepsAcls(path)) {
+    sysTrace("elevated copy: the request's volume keeps no ACLs (FAT): owner and DACL not checked");
+  } else if (const uint32_t error = sysCheckPrivate(file.get())) {
+    return error;
+  }
+  // A Low process of the user may write a private request of its own wherever Low may write.
+  if (gIntegrityOf(file.get()) < SECURITY_MANDATORY_MEDIUM_RID) return ERROR_ACCESS_DENIED;
+  // Only a request that passed goes: this copy runs elevated, and must delete no file that it was
+  // merely pointed at. One that cannot be deleted could serve again.
+  if (!deleteThrough(file.get())) return ERROR_ACCESS_DENIED;
+  bytes.resize(information.nFileSizeLow);
+  DWORD read = 0;
+  if (!bytes.empty() && (!ReadFile(file.get(), &bytes[0], information.nFileSizeLow, &read, nullptr) ||
+                         read != information.nFileSizeLow)) {
+    return ERROR_INVALID_DATA;
+  }
   return 0;
+}
+
+// Whether the token's elevation is a consent of the same account. XP knows no such class, and no
+// elevation either.
+bool elevatesByConsent() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  const KernelHandle ownedToken(token);
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  return GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) && type == TokenElevationTypeLimited;
 }
 
 uint32_t shellElevate(const wchar_t* program, const wchar_t* parameters, const wchar_t* folder, HWND owner,
@@ -206,34 +225,51 @@ WideString ownPath() {
   return path;
 }
 
-}  // namespace
+// Through the shell, then waits as a start would. A shell that hands over no process ("does not
+// always return an hProcess, even if a process is launched") leaves its end unknown, and going on
+// would give up the turn under the program.
+uint32_t elevate(const WideString& program, const WideString& parameters, int32_t owner, bool wait,
+                 uint32_t& exitCode) {
+  HANDLE process = nullptr;
+  const uint32_t result = gElevatedStart(program.c_str(), parameters.c_str(), currentFolder().c_str(),
+                                         reinterpret_cast<HWND>(static_cast<intptr_t>(owner)), process);
+  const KernelHandle started(process);
+  if (result != 0) return result;
+  if (!started) return ERROR_INVALID_HANDLE;
+  if (!wait) return 0;
+  WaitForSingleObject(started.get(), INFINITE);
+  DWORD code = 0;
+  if (GetExitCodeProcess(started.get(), &code)) exitCode = code;
+  sysTrace("elevated start ended with %lu (0x%lX)", code, code);
+  return 0;
+}
 
-ElevatedStart gElevatedStart = shellElevate;
+// The program itself, its path and its parameters cut from cmdLine where CreateProcess would cut
+// them: at the first blank outside double quotes.
+uint32_t elevateProgram(const char* cmdLine, int32_t owner, bool wait, uint32_t& exitCode) {
+  sysTrace("start needs elevation by another account: the program itself");
+  const char* end = cmdLine;
+  for (bool quoted = false; *end != '\0' && (quoted || (*end != ' ' && *end != '\t')); ++end) {
+    if (*end == '"') quoted = !quoted;
+  }
+  std::string program(cmdLine, end);
+  program.erase(std::remove(program.begin(), program.end(), '"'), program.end());
+  while (*end == ' ' || *end == '\t') ++end;
+  return elevate(sysWide(program.c_str()), sysWide(end), owner, wait, exitCode);
+}
 
-uint32_t sysStartElevated(const char* cmdLine, bool wait, uint32_t& exitCode) {
+uint32_t elevateCopy(const char* cmdLine, int32_t owner, bool wait, uint32_t& exitCode) {
   sysTrace("start needs elevation: through an elevated copy");
   std::string folder;
   FolderHold held;
   if (const uint32_t error = filCreateTempPath(folder, kRequestFolder, true, &held)) return error;
   const std::string path = folder + "\\kou3upd-" + std::to_string(GetCurrentProcessId()) + ".req";
-  const Request request = requestFor(cmdLine);
-  uint32_t result = writeRequest(path, serialize(request));
+  uint32_t result = writeRequest(path, serialize(requestFor(cmdLine)));
   if (result == 0) {
-    const WideString parameters = sysWide(kElevatedStartSwitch) + L" \"" + sysWide(path.c_str()) + L"\"";
-    const HWND owner = reinterpret_cast<HWND>(static_cast<intptr_t>(gSettings.hwnd));
-    HANDLE process = nullptr;
-    result = gElevatedStart(ownPath().c_str(), parameters.c_str(), request.folder.c_str(), owner, process);
-    const KernelHandle copy(process);
-    // "ShellExecuteEx does not always return an hProcess, even if a process is launched": with
-    // none, the copy's end is unknown, and going on would give up the turn under its program.
-    if (result == 0 && !copy) result = ERROR_INVALID_HANDLE;
-    if (result == 0) {
-      if (!wait) return 0;
-      WaitForSingleObject(copy.get(), INFINITE);
-      DWORD code = 0;
-      if (GetExitCodeProcess(copy.get(), &code)) exitCode = code;
-      sysTrace("elevated copy ended with %lu (0x%lX)", code, code);
-    }
+    // The prompt's details show the copy's parameters: what it will start is in them.
+    const WideString parameters =
+        sysWide(kElevatedStartSwitch) + L" \"" + sysWide(path.c_str()) + L"\" " + sysWide(cmdLine);
+    result = elevate(ownPath(), parameters, owner, wait, exitCode);
   }
   // Whatever the copy did not take is gone, so that nothing can start it later.
   DeleteFileA(path.c_str());
@@ -242,8 +278,19 @@ uint32_t sysStartElevated(const char* cmdLine, bool wait, uint32_t& exitCode) {
   return result;
 }
 
-uint32_t sysRunElevatedRequest(const char* requestPath) {
-  sysTrace("elevated copy: request %s", requestPath);
+}  // namespace
+
+ElevatedStart gElevatedStart = shellElevate;
+ConsentQuery gElevatesByConsent = elevatesByConsent;
+
+uint32_t sysStartElevated(const char* cmdLine, bool wait, uint32_t& exitCode, int32_t owner) {
+  // Another account could not read this user's request, and would run what it holds as itself.
+  return gElevatesByConsent() ? elevateCopy(cmdLine, owner, wait, exitCode)
+                              : elevateProgram(cmdLine, owner, wait, exitCode);
+}
+
+uint32_t sysRunElevatedRequest(const char* requestPath, const char* cmdLine) {
+  sysTrace("elevated copy: request %s for %s", requestPath, cmdLine);
   std::string bytes;
   if (const uint32_t error = takeRequest(requestPath, bytes)) {
     sysTrace("elevated copy: request refused, error %u", error);
@@ -253,6 +300,11 @@ uint32_t sysRunElevatedRequest(const char* requestPath) {
   if (!parse(bytes, request)) {
     sysTrace("elevated copy: request does not read");
     return ERROR_INVALID_DATA;
+  }
+  // The user consented to the line the prompt showed, and to nothing else.
+  if (request.cmdLine != cmdLine) {
+    sysTrace("elevated copy: the request holds another command line: %s", request.cmdLine.c_str());
+    return ERROR_ACCESS_DENIED;
   }
   uint32_t exitCode = 0;
   uint32_t startError = 0;

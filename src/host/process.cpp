@@ -59,7 +59,7 @@ void runCreated(const PROCESS_INFORMATION& info, bool wait, uint32_t& exitCode) 
 
 ProcessCreate gProcessCreate = createSuspended;
 
-bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError) {
+bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError, int32_t promptOwner) {
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
   sysTrace("start %s", cmdLine);
@@ -74,7 +74,7 @@ bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* star
     // A program just unpacked may still be held by a scanner for a moment.
     if (error == ERROR_SHARING_VIOLATION && sysRetryBusy(error, nullptr, attempt)) continue;
     if (error == kElevationRequired) {
-      const uint32_t elevationError = sysStartElevated(cmdLine, wait, exitCode);
+      const uint32_t elevationError = sysStartElevated(cmdLine, wait, exitCode, promptOwner);
       return elevationError == 0 || failedStart(elevationError, startError);
     }
     return failedStart(error, startError);
@@ -104,11 +104,11 @@ bool sysExecWith(const char* cmdLine, const wchar_t* environment, const wchar_t*
   return true;
 }
 
-void sysRunAndWait(const std::string& cmdLine, uint32_t& result) {
+void sysRunAndWait(const std::string& cmdLine, uint32_t& result, int32_t promptOwner) {
   // CreateProcessA may write into the line it is given.
   std::string line = cmdLine;
   uint32_t startError = 0;
-  if (!sysExecAndWait(line.data(), true, result, &startError)) {
+  if (!sysExecAndWait(line.data(), true, result, &startError, promptOwner)) {
     result = sysNonZero(startError, ERROR_INVALID_FUNCTION);
   }
 }

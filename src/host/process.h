@@ -10,9 +10,11 @@
 //
 // A program that asks for administrator rights (by its manifest, or by a name like setup.exe
 // through Windows' installer detection) cannot be created so: Windows refuses it with 740. An
-// elevated copy of this program then starts it (host/elevation.h), and exitCode is the copy's,
-// which is the program's own or the copy's failure to start it.
-bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError = nullptr);
+// elevated start (host/elevation.h) then runs it, its prompt owned by the window numbered
+// promptOwner (0: none), and exitCode is the program's own or the elevated copy's failure to start
+// it.
+bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError = nullptr,
+                    int32_t promptOwner = 0);
 
 // Starts cmdLine as sysExecAndWait does (never elevated), with environment (a UTF-16 block, or
 // null for this process's) and folder as its current folder (null for this process's).
@@ -28,4 +30,5 @@ extern ProcessCreate gProcessCreate;
 
 // The jobs' way to run a child: result becomes the child's exit code, or the (never 0) error
 // code of a start that failed, so that a program that did not run never looks like success.
-void sysRunAndWait(const std::string& cmdLine, uint32_t& result);
+// promptOwner as for sysExecAndWait.
+void sysRunAndWait(const std::string& cmdLine, uint32_t& result, int32_t promptOwner = 0);

@@ -19,13 +19,13 @@ uint32_t sysMakePrivate(HANDLE folder, bool made = false);
 // The private descriptor for a file, in descriptor. 0 or the error code.
 uint32_t sysPrivateDescriptor(LocalMemory& descriptor);
 
-// 0 when the open file is private: owned by the current user, Administrators or the user of the
-// process requester (when given), and open to nobody but its owner, them and SYSTEM. 5
-// (ERROR_ACCESS_DENIED) when it is not, or the error code.
-uint32_t sysCheckPrivate(HANDLE file, HANDLE requester = nullptr);
+// 0 when the open file is private: owned by the current user, and open to nobody but that user,
+// Administrators and SYSTEM. 5 (ERROR_ACCESS_DENIED) when it is not, or the error code.
+uint32_t sysCheckPrivate(HANDLE file);
 
 // For the turn's mutex and event: full access for the current user, whatever the integrity level
-// of the run that makes them, and for Administrators and SYSTEM. 0 or the error code.
+// of the run that makes them, and for Administrators and SYSTEM; from Vista on, a Medium label
+// that keeps lower levels from opening them at all. 0 or the error code.
 uint32_t sysTurnDescriptor(LocalMemory& descriptor);
 
 // Makes a temporary folder that several users share (C:\TEMP when TEMP names nothing usable):
@@ -40,3 +40,15 @@ using OwnerQuery = DWORD (*)(HANDLE object, PSID* owner, PSECURITY_DESCRIPTOR* d
 using DaclChange = DWORD (*)(HANDLE object, PSECURITY_DESCRIPTOR wanted);
 extern OwnerQuery gOwnerQuery;
 extern DaclChange gDaclChange;
+
+// The integrity level of an open object (its mandatory label's RID, SECURITY_MANDATORY_*_RID):
+// Medium for one without a label, as Windows takes it, and on a Windows without labels (XP).
+// Tests point it elsewhere: Wine has no integrity levels.
+using IntegrityQuery = DWORD (*)(HANDLE object);
+extern IntegrityQuery gIntegrityOf;
+
+// Whether the volume of path keeps ACLs (FILE_PERSISTENT_ACLS). FAT and exFAT do not: they answer
+// every file with the owner Everyone and no DACL, and have nothing to protect. Tests point it
+// elsewhere: every drive of Wine keeps them.
+using VolumeAclQuery = bool (*)(const char* path);
+extern VolumeAclQuery gVolumeKeepsAcls;

@@ -1,5 +1,6 @@
 #include "host/security.h"
 
+#include "host/ansi.h"
 #include "host/wide.h"
 
 // After windows.h, which they need.
@@ -30,16 +31,14 @@ struct User {
   PSID sid() const { return reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid; }
 };
 
-uint32_t userOf(HANDLE process, User& user) {
+uint32_t currentUser(User& user) {
   HANDLE token = nullptr;
-  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return lastError();
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return lastError();
   const KernelHandle ownedToken(token);
   DWORD size = 0;
   if (!GetTokenInformation(token, TokenUser, user.buffer, sizeof user.buffer, &size)) return lastError();
   return 0;
 }
-
-uint32_t currentUser(User& user) { return userOf(GetCurrentProcess(), user); }
 
 // The descriptor of sddl, in which every "%U" stands for the current user's SID.
 uint32_t descriptorFor(const User& user, const wchar_t* sddl, LocalMemory& descriptor) {
@@ -75,10 +74,43 @@ bool isOwnerAllowed(PSID owner, const User& user) {
   return EqualSid(owner, user.sid()) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
 }
 
+// Windows takes an object without a label for Medium. Only a Windows without labels (XP) refuses
+// the question on a handle that may read the descriptor.
+DWORD integrityOf(HANDLE object) {
+  PACL sacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD status = GetSecurityInfo(object, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                       &sacl, &descriptor);
+  const LocalMemory ownedDescriptor(descriptor);
+  if (status != ERROR_SUCCESS || sacl == nullptr) return SECURITY_MANDATORY_MEDIUM_RID;
+  for (DWORD index = 0; index < sacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!GetAce(sacl, index, &ace) || static_cast<const ACE_HEADER*>(ace)->AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE) {
+      continue;
+    }
+    const PSID level = &static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace)->SidStart;
+    return *GetSidSubAuthority(level, *GetSidSubAuthorityCount(level) - 1u);
+  }
+  return SECURITY_MANDATORY_MEDIUM_RID;
+}
+
+// A volume that cannot be asked is taken to keep ACLs, so that what it holds is checked.
+bool keepsAcls(const char* path) {
+  wchar_t root[MAX_PATH];
+  DWORD flags = 0;
+  if (!GetVolumePathNameW(sysWide(path).c_str(), root, MAX_PATH) ||
+      !GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
+    return true;
+  }
+  return (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
 }  // namespace
 
 OwnerQuery gOwnerQuery = ownerOf;
 DaclChange gDaclChange = protectDacl;
+IntegrityQuery gIntegrityOf = integrityOf;
+VolumeAclQuery gVolumeKeepsAcls = keepsAcls;
 
 uint32_t sysCreatePrivateFolder(const char* path) { return createFolder(path, kPrivate); }
 
@@ -99,7 +131,12 @@ uint32_t sysPrivateDescriptor(LocalMemory& descriptor) {
 uint32_t sysTurnDescriptor(LocalMemory& descriptor) {
   User user;
   if (const uint32_t error = currentUser(user)) return error;
-  return descriptorFor(user, L"D:(A;;GA;;;%U)(A;;GA;;;BA)(A;;GA;;;SY)", descriptor);
+  // A Medium label that refuses lower levels reading (MUTEX_MODIFY_STATE is read), writing and
+  // executing (SYNCHRONIZE is): without it a Low run could hold the turn or fake a holder. XP's
+  // SDDL knows no labels, and XP has no levels to keep out.
+  constexpr wchar_t kTurn[] = L"D:(A;;GA;;;%U)(A;;GA;;;BA)(A;;GA;;;SY)";
+  if (descriptorFor(user, (WideString(kTurn) + L"S:(ML;;NWNRNX;;;ME)").c_str(), descriptor) == 0) return 0;
+  return descriptorFor(user, kTurn, descriptor);
 }
 
 uint32_t sysMakePrivate(HANDLE folder, bool made) {
@@ -116,12 +153,9 @@ uint32_t sysMakePrivate(HANDLE folder, bool made) {
   return made ? 0 : gDaclChange(folder, wanted.get());
 }
 
-uint32_t sysCheckPrivate(HANDLE file, HANDLE requester) {
+uint32_t sysCheckPrivate(HANDLE file) {
   User user;
   if (const uint32_t error = currentUser(user)) return error;
-  // Elevated with another user's password, this process runs as that user, not as the requester.
-  User requesterUser;
-  const bool requesterKnown = requester != nullptr && userOf(requester, requesterUser) == 0;
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -131,9 +165,7 @@ uint32_t sysCheckPrivate(HANDLE file, HANDLE requester) {
   if (status != ERROR_SUCCESS) return status;
   // No DACL at all lets everyone in.
   if (owner == nullptr || dacl == nullptr) return ERROR_ACCESS_DENIED;
-  if (!isOwnerAllowed(owner, user) && !(requesterKnown && EqualSid(owner, requesterUser.sid()))) {
-    return ERROR_ACCESS_DENIED;
-  }
+  if (!EqualSid(owner, user.sid())) return ERROR_ACCESS_DENIED;
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
     void* ace = nullptr;
     if (!GetAce(dacl, index, &ace)) return lastError();
@@ -142,7 +174,7 @@ uint32_t sysCheckPrivate(HANDLE file, HANDLE requester) {
     // Any other kind of grant (object, callback) is more than a private file carries.
     if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return ERROR_ACCESS_DENIED;
     const PSID trustee = &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart;
-    if (!EqualSid(trustee, user.sid()) && !EqualSid(trustee, owner) &&
+    if (!EqualSid(trustee, user.sid()) &&
         !IsWellKnownSid(trustee, WinBuiltinAdministratorsSid) && !IsWellKnownSid(trustee, WinLocalSystemSid)) {
       return ERROR_ACCESS_DENIED;
     }

@@ -22,15 +22,17 @@ std::string holderMark(DWORD processId) { return "Local\\kou3upd-turn-holder-" +
 // for the program it started, so a run that waited for one of them would wait for itself. The
 // process tree tells where an inherited variable would not: a program started elevated does not
 // get its starter's environment. A program left running by an installer after its run ended has
-// no running parent to lead to the holder, and waits.
+// no running parent to lead to the holder, and waits. A mark labelled below Medium was made by a
+// lower level, not by a run (whose marks keep lower levels out), and would let runs skip the turn.
 bool holderIsAncestor() {
   return sysHolderAmongAncestors(GetCurrentProcessId(), sysProcessLinks(), sysCreationTime, [](uint32_t id) {
-    return static_cast<bool>(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, holderMark(id).c_str())));
+    const KernelHandle mark(OpenEventA(SYNCHRONIZE | READ_CONTROL, FALSE, holderMark(id).c_str()));
+    return mark && gIntegrityOf(mark.get()) >= SECURITY_MANDATORY_MEDIUM_RID;
   });
 }
 
-// The turn's objects are made open to this user at any integrity level, so that a run elevated
-// and one that is not share them (default ones would be closed to the other).
+// The turn's objects are made open to this user at Medium and above, so that a run elevated and
+// one that is not share them (default ones would be closed to the other).
 struct TurnAttributes {
   LocalMemory descriptor;
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};

@@ -22,11 +22,19 @@ class FolderHold {
 // A temporary folder named outside the ANSI code page is given in its short form; one with no
 // exact ANSI form counts as not set. With create, an existing link (junction, symbolic link) is
 // refused with 1920 (ERROR_CANT_ACCESS_FILE) and a file with 267 (ERROR_DIRECTORY). The folder is
-// private (host/security.h): made so, or made so when it exists; one of another owner is refused
-// with 5 (ERROR_ACCESS_DENIED). With create and hold, the folder is held from its check on, so
+// private (host/security.h): made so, or made so when it exists; either way its owner is checked
+// through the handle that holds it, and one of another owner is refused with 5
+// (ERROR_ACCESS_DENIED). On a volume without ACLs (FAT), where there is nothing to protect, the
+// owner and DACL are left alone. With create and hold, the folder is held from its check on, so
 // that what was checked is what the caller uses. A temporary folder that is missing is replaced
 // by C:\TEMP, made open to every user for folders of their own (host/security.h).
 uint32_t filCreateTempPath(std::string& result, const char* name, bool create, FolderHold* hold = nullptr);
+
+// filCreateTempPath with create, but what is there under the name goes first, sub-folders and
+// read-only files included, so that the folder is always made by this run. 0 with the path, or
+// the Windows error code of the removal (145 when a link inside stays; 32 or 5 when another
+// program holds the folder) or of the steps above.
+uint32_t filCreateFreshTempPath(std::string& result, const char* name, FolderHold* hold);
 
 // The user's temporary folder as GetTempPathW gives it (normally with a trailing backslash), in
 // its short form where its ANSI form is not exact. 0, or the call's error code, or 206 when the

@@ -77,10 +77,12 @@ uint32_t notAFolderOfItsOwn(DWORD attributes) {
   return 0;
 }
 
-// An earlier run may have left the folder with the DACL it inherited, open to others. Checked and
-// changed through one handle that no link leads elsewhere and that keeps the folder from being
-// renamed or deleted meanwhile (no FILE_SHARE_DELETE; listing it makes the handle count for
-// sharing). Setting a DACL that files inside inherit needs the folder listed and read as well.
+// An earlier run may have left the folder with the DACL it inherited, open to others; between its
+// making and this open, another user who may delete in a shared C:\TEMP may have put a folder of
+// theirs in its place. Checked and changed through one handle that no link leads elsewhere and
+// that keeps the folder from being renamed or deleted meanwhile (no FILE_SHARE_DELETE; listing it
+// makes the handle count for sharing). Setting a DACL that files inside inherit needs the folder
+// listed and read as well.
 uint32_t openPrivate(const char* path, bool made, FileHandle& held) {
   FileHandle folder(CreateFileA(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL |
                                           WRITE_DAC | SYNCHRONIZE,
@@ -91,7 +93,11 @@ uint32_t openPrivate(const char* path, bool made, FileHandle& held) {
     return sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
   }
   if (const uint32_t refused = notAFolderOfItsOwn(information.dwFileAttributes)) return refused;
-  if (const uint32_t error = sysMakePrivate(folder.get(), made)) return error;
+  if (!gVolumeKeepsAcls(path)) {
+    sysTrace("work folder %s: its volume keeps no ACLs (FAT): owner and DACL not checked", path);
+  } else if (const uint32_t error = sysMakePrivate(folder.get(), made)) {
+    return error;
+  }
   held = std::move(folder);
   return 0;
 }
@@ -108,9 +114,10 @@ uint32_t afterListing(uint32_t result) {
 // exactly.
 WideString folderPart(const WideString& path) { return path.substr(0, path.rfind(L'\\') + 1); }
 
-uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse);
+// force: read-only files go too (kou3upd's own copies keep their source's mark).
+uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse, bool force = false);
 
-uint32_t deleteContents(const WideString& folder, const wchar_t* contentPattern, bool recurse) {
+uint32_t deleteContents(const WideString& folder, const wchar_t* contentPattern, bool recurse, bool force = false) {
   WideString pattern;
   filJoinPath(pattern, folder.c_str(), contentPattern);
   WIN32_FIND_DATAW entry;
@@ -126,17 +133,18 @@ uint32_t deleteContents(const WideString& folder, const wchar_t* contentPattern,
     // It stays, and so does the folder holding it.
     if (isFolder && isReparsePoint(entry.dwFileAttributes)) continue;
     if (recurse && isFolder) {
-      const uint32_t nested = deletePath(path, contentPattern, true);
+      const uint32_t nested = deletePath(path, contentPattern, true, force);
       if (nested != 0) result = nested;
-    } else if (const uint32_t error = filDeleteFile(path.c_str())) {
-      // Also what leaves a sub-folder in place when not recursing.
-      result = error;
+      continue;
     }
+    if (force) filClearReadOnly(path.c_str());
+    // Also what leaves a sub-folder in place when not recursing.
+    if (const uint32_t error = filDeleteFile(path.c_str())) result = error;
   } while (FindNextFileW(search.get(), &entry));
   return result;
 }
 
-uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse) {
+uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse, bool force) {
   WIN32_FIND_DATAW match;
   const FindHandle folders(FindFirstFileW(folderPattern.c_str(), &match));
   if (!folders) return 0;
@@ -151,7 +159,7 @@ uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPatte
       continue;
     }
     const WideString folder = parent + match.cFileName;
-    const uint32_t emptied = deleteContents(folder, contentPattern, recurse);
+    const uint32_t emptied = deleteContents(folder, contentPattern, recurse, force);
     if (emptied != 0) result = emptied;
     if (!RemoveDirectoryW(folder.c_str())) {
       const DWORD error = GetLastError();
@@ -161,9 +169,7 @@ uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPatte
   return result;
 }
 
-}  // namespace
-
-uint32_t filCreateTempPath(std::string& result, const char* name, bool create, FolderHold* hold) {
+uint32_t createTempPath(std::string& result, const char* name, bool create, bool anew, FolderHold* hold) {
   char expanded[MAX_PATH];
   const uint32_t baseError = temporaryBase(expanded);
   if (baseError != 0) {
@@ -184,16 +190,17 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create, F
     return 0;
   }
   const DWORD attributes = GetFileAttributesA(workPath.c_str());
-  uint32_t error = 0;
-  const bool made = attributes == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_ACCESS_DENIED;
-  if (made) {
-    error = sysCreatePrivateFolder(workPath.c_str());
-  } else {
-    error = notAFolderOfItsOwn(attributes);
+  bool there = attributes != INVALID_FILE_ATTRIBUTES || GetLastError() == ERROR_ACCESS_DENIED;
+  uint32_t error = notAFolderOfItsOwn(attributes);
+  if (error == 0 && there && anew) {
+    error = deletePath(sysWide(workPath.c_str()), L"*.*", true, true);
+    sysTrace("work folder %s: what was there removed, error %u", workPath.c_str(), error);
+    there = false;
   }
-  // A folder just made is checked too: another may have taken its place in between.
+  if (error == 0 && !there) error = sysCreatePrivateFolder(workPath.c_str());
+  // A folder just made is checked through its handle too: another may have taken its place.
   FileHandle held;
-  if (error == 0) error = openPrivate(workPath.c_str(), made, held);
+  if (error == 0) error = openPrivate(workPath.c_str(), !there, held);
   sysTrace("work folder %s: error %u", workPath.c_str(), error);
   if (error != 0) {
     result.clear();
@@ -202,6 +209,18 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create, F
   result = workPath;
   if (hold != nullptr) hold->hold(std::move(held));
   return 0;
+}
+
+}  // namespace
+
+uint32_t filCreateTempPath(std::string& result, const char* name, bool create, FolderHold* hold) {
+  return createTempPath(result, name, create, false, hold);
+}
+
+uint32_t filCreateFreshTempPath(std::string& result, const char* name, FolderHold* hold) {
+  // Handles that others opened on a folder left here, while it was open to them, would outlive
+  // any change of its DACL and could add files after the copy: it goes, and another is made.
+  return createTempPath(result, name, true, true, hold);
 }
 
 uint32_t filGetTempFolder(std::string& folder) {

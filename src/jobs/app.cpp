@@ -26,7 +26,7 @@ uint32_t u3HostConfigure(Turn& turn) {
   const std::string cmdLine = u3ProgramPath(suite::kLauncher);
   logPrintf("Executing '%s'\n", cmdLine.c_str());
   turn.release();
-  sysRunAndWait(cmdLine, result);
+  sysRunAndWait(cmdLine, result, gSettings.hwnd);
   logPrintf("sysExecAndWait returing %d\n", asLogged(result));
   return result;
 }
@@ -44,7 +44,7 @@ uint32_t u3AppStart(bool verifyPass) {
   std::string workFolder;
   // Held until it is emptied, so that nobody can swap it for another folder or a link meanwhile.
   FolderHold held;
-  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true, &held);
+  const uint32_t folderError = filCreateFreshTempPath(workFolder, suite::kWorkFolder, &held);
   logPrintf("filCreateTempPath returing %s\n", workFolder.c_str());
   if (folderError != 0) {
     // Without a work folder there is nothing to copy into, hand over or delete.
@@ -60,7 +60,7 @@ uint32_t u3AppStart(bool verifyPass) {
       u3AppendSaveLog(cmdLine, suite::kAppStartLog);
       if (verifyPass) cmdLine += suite::kVerifyPkgs;
       logPrintf("Executing '%s'\n", cmdLine.c_str());
-      sysRunAndWait(cmdLine, result);
+      sysRunAndWait(cmdLine, result, gSettings.hwnd);
       logPrintf("sysExecAndWait returing %d\n", asLogged(result));
     }
     filDeleteHeldFolder(workFolder.c_str(), held);

@@ -22,7 +22,7 @@ uint32_t u3CheckUpdate() {
     u3RestoreVpuFiles();
     return result;
   }
-  sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kCheckUpdate, result);
+  sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kCheckUpdate, result, gSettings.hwnd);
   u3RestoreVpuFiles();
   return result;
 }
@@ -37,11 +37,11 @@ uint32_t u3UpdatePkgs(bool verifyPass) {
   u3AppendSaveLog(cmdLine, suite::kPkgsLog);
   if (verifyPass) cmdLine += suite::kVerifyPkgs;
   u3AppendSetupSwitches(cmdLine);
-  sysRunAndWait(cmdLine, result);
+  sysRunAndWait(cmdLine, result, gSettings.hwnd);
   if (result == suite::kRepeatDownload) {
     // The installer asks for one repeat, with a fresh copy of itself.
     result = u3UnpackInstaller();
-    sysRunAndWait(cmdLine, result);
+    sysRunAndWait(cmdLine, result, gSettings.hwnd);
   }
   if (!verifyPass && !u3IsSetupResultOk(result)) u3UpdatePkgs(true);
   return result;
@@ -53,13 +53,13 @@ uint32_t u3UpdateFiles() {
   std::string cmdLine = u3ProgramPath(suite::kInstaller) + suite::kRefresh;
   u3AppendSaveLog(cmdLine, suite::kFilesLog);
   u3AppendSetupSwitches(cmdLine);
-  sysRunAndWait(cmdLine, result);
+  sysRunAndWait(cmdLine, result, gSettings.hwnd);
   return result;
 }
 
 uint32_t u3RunSetup(const char* cmdText) {
   uint32_t result = u3UnpackInstaller();
   if (result != 0) return result;
-  sysRunAndWait(u3ProgramPath(suite::kInstaller) + u3RunSetupTail(cmdText), result);
+  sysRunAndWait(u3ProgramPath(suite::kInstaller) + u3RunSetupTail(cmdText), result, gSettings.hwnd);
   return result;
 }

@@ -20,7 +20,7 @@ uint32_t u3InstallScan() {
   std::string workFolder;
   // Held until it is emptied, so that nobody can swap it for another folder or a link meanwhile.
   FolderHold held;
-  const uint32_t folderError = filCreateTempPath(workFolder, suite::kWorkFolder, true, &held);
+  const uint32_t folderError = filCreateFreshTempPath(workFolder, suite::kWorkFolder, &held);
   // Without a work folder there is nothing to copy into, hand over or delete.
   if (folderError != 0) return folderError;
   // What an earlier run left goes first: the installer must see the drive's files alone.
@@ -28,11 +28,13 @@ uint32_t u3InstallScan() {
   if (result == 0) result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
   if (result == 0) {
     sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kScanStorage + workFolder + suite::kScanForceInstall,
-                  result);
+                  result, gSettings.hwnd);
   }
   filDeleteHeldFolder(workFolder.c_str(), held);
 
-  if (u3IsSetupResultOk(result)) sysRunAndWait(u3ProgramPath(suite::kApplication) + suite::kInstall, result);
+  if (u3IsSetupResultOk(result)) {
+    sysRunAndWait(u3ProgramPath(suite::kApplication) + suite::kInstall, result, gSettings.hwnd);
+  }
   return result;
 }
 
@@ -48,6 +50,7 @@ uint32_t u3SetProxy() {
   // The installer takes the path as a Windows path; one that does not fit is refused, not cut.
   if (proxyFile.size() >= kPathBufferSize) return kErrorFilenameExcedRange;
 
-  sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kSetProxy + proxyFile + suite::kCloseQuote, result);
+  sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kSetProxy + proxyFile + suite::kCloseQuote, result,
+                gSettings.hwnd);
   return result;
 }

@@ -8,6 +8,7 @@
 #include "hook.h"
 #include "host/dllsearch.h"
 #include "host/elevation.h"
+#include "host/security.h"
 #include "host/win.h"
 #include "inprocess.h"
 
@@ -122,19 +123,23 @@ namespace {
 HWND seenOwner = nullptr;
 std::wstring seenParameters;
 bool handsOverProcess = true;
+std::string requestToKeep;  // read by the stand-in, as another program of the user could
+std::string requestBytes;
 
-uint32_t elevateAsWindows(const wchar_t*, const wchar_t* parameters, const wchar_t*, HWND owner, HANDLE& process) {
+uint32_t elevateAsWindows(const wchar_t* program, const wchar_t* parameters, const wchar_t*, HWND owner, HANDLE& process) {
   seenOwner = owner;
   seenParameters = parameters;
   process = nullptr;
   if (!handsOverProcess) return 0;
-  std::wstring line = L"\"" + widen(joinPath(binFolder(), "kou3upd.exe")) + L"\" " + parameters;
+  if (!requestToKeep.empty()) requestBytes = readText(requestToKeep);
+  const bool copy = seenParameters.rfind(L"/kou3updElevatedStart", 0) == 0;
+  std::wstring line = L"\"" + (copy ? widen(joinPath(binFolder(), "kou3upd.exe")) : program) + L"\" " + parameters;
   wchar_t environment[] = L"SystemRoot=C:\\windows\0";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, environment,
-                      L"C:\\", &startup, &info)) {
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      copy ? environment : nullptr, L"C:\\", &startup, &info)) {
     return GetLastError();
   }
   CloseHandle(info.hThread);
@@ -143,36 +148,60 @@ uint32_t elevateAsWindows(const wchar_t*, const wchar_t* parameters, const wchar
 }
 
 using ElevateHook = Hook<ElevatedStart, &gElevatedStart>;
+using ConsentHook = Hook<ConsentQuery, &gElevatesByConsent>;
 
 }  // namespace
 
 TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnElevatedCopy) {
   const CreateHook create(elevationRequired);
   const ElevateHook elevate(elevateAsWindows);
+  static bool byConsent = true;
+  const ConsentHook consent([] { return byConsent; });
   setEnvironment("TEMP", box.folder("temp"));
   setEnvironment("U3_APP_DATA_PATH", drive);
   setEnvironment("U3_HOST_EXEC_PATH", host);
-  gSettings.hwnd = -1234;
   char folder[MAX_PATH];
   GetCurrentDirectoryA(MAX_PATH, folder);
   SetCurrentDirectoryA(cwd.c_str());
-  script(kDouble, {"0x20000010 environment", "0xFFFFFFFF"});
+  script(kDouble, {"0x20000010 environment", "7", "0xFFFFFFFF", "0x20000010", "0xFFFFFFFF"});
   const std::string installer = doubleLine(" /forceinstall  /sfxstorage \"C:\\x y\\kou3_ins\" caf\xE9");
   uint32_t result = kUntouched;
-  sysRunAndWait(installer, result);
+  requestToKeep = joinPath(box.folder("temp"), "kou3_elv\\kou3upd-" + std::to_string(GetCurrentProcessId()) + ".req");
+  sysRunAndWait(installer, result, -1234);
+  requestToKeep.clear();
   EXPECT_EQ(result, 0x20000010u);
   EXPECT_EQ(seenOwner, reinterpret_cast<HWND>(intptr_t{-1234})) << "the prompt's owner is the caller's window";
+  EXPECT_EQ(seenParameters.substr(seenParameters.rfind(L".req\" ") + 6), widen(installer)) << "shown by the prompt";
+  // A request another program wrote (a real one's bytes) starts only the copy's own line, and goes.
+  const std::string planted = joinPath(box.folder("planted"), "planted.req");
+  const auto plant = [&] {
+    LocalMemory descriptor;
+    SECURITY_ATTRIBUTES privateFile{sizeof privateFile, sysPrivateDescriptor(descriptor) ? nullptr : descriptor.get(), FALSE};
+    const FileHandle file(CreateFileA(planted.c_str(), GENERIC_WRITE, 0, &privateFile, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), requestBytes.data(), static_cast<DWORD>(requestBytes.size()), &written, nullptr);
+  };
+  for (const auto& [line, code] : {std::pair<std::string, uint32_t>{"cmd /c echo planted", 5}, {"", 5}, {installer, 7}}) {
+    ASSERT_TRUE(plant());
+    EXPECT_EQ(runProcess("\"" + kou3upd() + "\" /kou3updElevatedStart \"" + planted + "\" " + line, {}, cwd), code);
+    EXPECT_FALSE(fileExists(planted)) << line;
+  }
   sysRunAndWait(doublePath() + " \t/stop", result);
   EXPECT_EQ(result, 0xFFFFFFFFu);
-  const Lines started = {std::string(kDouble) + "|" + installer,
-                         std::string(kDouble) + "|U3_APP_DATA_PATH=" + drive + " U3_HOST_EXEC_PATH=" + host + " cwd=" + cwd,
-                         std::string(kDouble) + "|" + doublePath() + " \t/stop"};
+  Lines started = {std::string(kDouble) + "|" + installer,
+                   std::string(kDouble) + "|U3_APP_DATA_PATH=" + drive + " U3_HOST_EXEC_PATH=" + host + " cwd=" + cwd,
+                   std::string(kDouble) + "|" + installer, std::string(kDouble) + "|" + doublePath() + " \t/stop"};
   EXPECT_EQ(journal(), started);
 
   // A request serves one start: the same copy started again starts nothing.
   HANDLE again = nullptr;
   ASSERT_EQ(elevateAsWindows(nullptr, seenParameters.c_str(), nullptr, nullptr, again), 0u);
   EXPECT_EQ(endedWith(KernelHandle(again).get()), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND)) << "its folder is gone too";
+  // One labelled below Medium (through a seam: Wine has no levels) starts nothing and stays.
+  ASSERT_TRUE(plant());
+  const Hook<IntegrityQuery, &gIntegrityOf> low([](HANDLE) { return DWORD{SECURITY_MANDATORY_LOW_RID}; });
+  EXPECT_EQ(sysRunElevatedRequest(planted.c_str(), installer.c_str()), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(fileExists(planted));
   // A copy whose process the shell does not hand over is a start that failed.
   handsOverProcess = false;
   sysRunAndWait(installer, result);
@@ -195,6 +224,18 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   const std::wstring missing = L"/kou3updElevatedStart \"" + widen(joinPath(cwd, "missing.req")) + L"\"";
   ASSERT_EQ(elevate.original()(widen(kou3upd()).c_str(), missing.c_str(), nullptr, nullptr, shell), 0u);
   EXPECT_EQ(endedWith(KernelHandle(shell).get()), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+  // Where another account's password elevates (through a seam: Wine has no UAC), the program
+  // itself is started, through the shell's own "runas" too (for real under Wine).
+  byConsent = false;
+  sysRunAndWait(installer, result, 77);
+  EXPECT_EQ(result, 0x20000010u);
+  EXPECT_EQ(seenOwner, reinterpret_cast<HWND>(intptr_t{77}));
+  const ElevateHook realShell(elevate.original());
+  sysRunAndWait(doublePath() + " /stop", result);
+  EXPECT_EQ(result, 0xFFFFFFFFu);
+  started.insert(started.end(), {std::string(kDouble) + "|" + installer, std::string(kDouble) + "|\"" + doublePath() + "\" /stop"});
+  EXPECT_EQ(journal(), started);
+  EXPECT_FALSE(folderExists(joinPath(box.folder("temp"), "kou3_elv")));
   SetCurrentDirectoryA(folder);
 }
 

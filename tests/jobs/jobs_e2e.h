@@ -60,13 +60,18 @@ class JobsE2E : public E2E {
         {"TEMP expands too long", {{"TEMP", "%KOU3_TEST_LONG%"}, {"KOU3_TEST_LONG", "C:\\" + std::string(300, 'L')}},
          kFilenameExcedRange},
         {"kou3_ins is a file", {{"TEMP", joinPath(box.root(), "blocked\\file-at-work")}}, kDirectory},
+        // Another program holds it open without letting it be deleted: it cannot be made anew.
+        {"kou3_ins is held", {{"TEMP", joinPath(box.root(), "blocked\\held")}}, ERROR_SHARING_VIOLATION},
     };
+    heldWork = FileHandle(CreateFileA(box.folder("blocked\\held\\kou3_ins").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!linkedFolders().empty()) {
       temps.push_back({"kou3_ins is a link to a folder with files", {{"TEMP", joinPath(linkedFolders(), "temp")}},
                        kCantAccessFile});
     }
     return temps;
   }
+  FileHandle heldWork;
   // Files in the folder that kou3_ins links to, where linked_folder.sh made the link; each run
   // against the link must leave them as they are.
   void fillLinkTarget() const {

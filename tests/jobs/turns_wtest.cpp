@@ -1,5 +1,7 @@
 #include <thread>
 
+#include "hook.h"
+#include "host/security.h"
 #include "host/turn.h"
 #include "jobs_e2e.h"
 
@@ -12,6 +14,33 @@ TEST(Turn, RunsOutWithBusyWhileHeldAndTakesTheHoldersMarkAwayWithIt) {
   std::thread([&] { EXPECT_EQ(theirs.take(100), 170u); }).join();  // a mutex belongs to a thread
   ours.release();
   EXPECT_FALSE(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, mark.c_str()))) << "children would skip their turn";
+}
+
+// Lower levels are kept out of the turn, and a holder's mark of theirs (a seam: Wine has no levels) counts not.
+TEST(Turn, LowerIntegrityLevelsCanNeitherOpenTheTurnNorMarkAHolder) {
+  LocalMemory descriptor;
+  ASSERT_EQ(sysTurnDescriptor(descriptor), 0u);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL sacl = nullptr;
+  void* ace = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorSacl(descriptor.get(), &present, &sacl, &defaulted) && sacl && GetAce(sacl, 0, &ace));
+  auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+  EXPECT_EQ(label->Header.AceType << 8 | label->Mask, SYSTEM_MANDATORY_LABEL_ACE_TYPE << 8 | 7) << "no reading, writing, executing up";
+  EXPECT_EQ(*GetSidSubAuthority(&label->SidStart, 0), DWORD{SECURITY_MANDATORY_MEDIUM_RID});
+  uint64_t created = 0;
+  const uint32_t parent = sysParentOf(GetCurrentProcessId(), sysCreationTime(GetCurrentProcessId()), sysProcessLinks(), sysCreationTime, created);
+  if (parent == 0) GTEST_SKIP() << "no parent to mark: a program that Wine starts from Linux may have none";
+  const KernelHandle mark(CreateEventA(nullptr, TRUE, FALSE, ("Local\\kou3upd-turn-holder-" + std::to_string(parent)).c_str()));
+  static DWORD level;
+  const Hook<IntegrityQuery, &gIntegrityOf> levels([](HANDLE) { return level; });
+  for (const DWORD markLevel : {SECURITY_MANDATORY_MEDIUM_RID, SECURITY_MANDATORY_LOW_RID}) {
+    level = markLevel;
+    Turn turn;
+    EXPECT_EQ(turn.take(0), 0u);
+    const std::string ownMark = "Local\\kou3upd-turn-holder-" + std::to_string(GetCurrentProcessId());
+    const bool taken = static_cast<bool>(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, ownMark.c_str())));
+    EXPECT_EQ(taken, markLevel == SECURITY_MANDATORY_LOW_RID) << "rather than skipped, at level " << markLevel;
+  }
 }
 
 TEST(Turn, AParentCreatedAfterItsChildHasTakenOverAnEndedParentsId) {
