@@ -29,12 +29,13 @@ constexpr char kElevatedStartSwitch[] = "/kou3updElevatedStart";
 // process, so that its end cannot be known. A request is gone in every case.
 uint32_t sysStartElevated(const char* cmdLine, bool wait, uint32_t& exitCode, int32_t owner);
 
-// The copy's run: reads and deletes the request at requestPath, then starts it when it holds
-// cmdLine, the line the copy was given. The program's exit code, or the error code of a start
-// that failed, or of a request refused with nothing started: 2 or 3 when it is missing (or used
-// already), 32 while another copy reads it, 5 when it holds another command line, is not private
-// to this user, is labelled below Medium or cannot be deleted through the handle that read it,
-// 13 (ERROR_INVALID_DATA) when it does not read.
+// The copy's run: reads and checks the request at requestPath, deletes it when it holds cmdLine,
+// the line the copy was given, then starts that. The program's exit code, or the error code of a
+// start that failed, or of a request refused with nothing started and left where it is: 2 or 3
+// when it is missing (or used already), 32 while another copy reads it, 5 when it lies on a
+// volume without ACLs, is not private to this user, is labelled below Medium, holds another
+// command line or cannot be deleted through the handle that read it, 13 (ERROR_INVALID_DATA) when
+// it does not read, has a second name or is no file on a disk.
 uint32_t sysRunElevatedRequest(const char* requestPath, const char* cmdLine);
 
 // Whether this account elevates by consent: a limited token with a linked administrator token

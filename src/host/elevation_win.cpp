@@ -124,8 +124,10 @@ uint32_t writeRequest(const std::string& path, const std::string& bytes) {
   LocalMemory descriptor;
   if (const uint32_t error = sysPrivateDescriptor(descriptor)) return error;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  // A new file, so that it has this descriptor: an old one of that name would keep its own.
+  DeleteFileA(path.c_str());
   const FileHandle file(
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
       written != bytes.size()) {
@@ -135,8 +137,9 @@ uint32_t writeRequest(const std::string& path, const std::string& bytes) {
 }
 
 // Deleted once the handle closes, before anything starts, so that the request serves one start;
-// the handle, not shared, keeps another copy from reading it meanwhile. SetFileInformationByHandle
-// is Vista's; before it there is no elevation to serve.
+// the handle, not shared, keeps another copy from reading it meanwhile. Nothing is done through
+// the handle after this. SetFileInformationByHandle is Vista's; before it there is no elevation
+// to serve.
 bool deleteThrough(HANDLE file) {
   using SetInformationFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
   const auto set = sysEntry<SetInformationFn>(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle");
@@ -144,35 +147,60 @@ bool deleteThrough(HANDLE file) {
   return set != nullptr && set(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-// Reads the request and deletes it. Any program of the user may have written it and handed its
-// path to this copy; what it may start is checked against the copy's own line by the caller.
-uint32_t takeRequest(const char* path, std::string& bytes) {
+// Whether the copy's own command line ends with cmdLine, as the prompt showed it in UTF-16: the
+// ANSI line it was handed may have had characters mapped to look-alikes ("best fit").
+bool promptShowed(const std::string& cmdLine) {
+  const WideString shown = L"\" " + sysWide(cmdLine.c_str());
+  const WideString own = GetCommandLineW();
+  return own.size() >= shown.size() && own.compare(own.size() - shown.size(), shown.size(), shown) == 0;
+}
+
+// Reads the request, checks it and deletes it. Any program of the user may have written it and
+// handed its path to this copy: it is taken only when it is private to this user, at Medium or
+// above, and holds cmdLine, the line that the copy was given and the prompt showed. A file that
+// fails is left alone: this copy runs elevated, and deletes nothing it was merely pointed at.
+uint32_t takeRequest(const char* path, const char* cmdLine, Request& request) {
   // Not through a link.
   const FileHandle file(CreateFileA(path, GENERIC_READ | READ_CONTROL | DELETE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                    FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                                    nullptr));
   if (!file) return sysNonZero(GetLastError(), ERROR_FILE_NOT_FOUND);
   BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(file.get(), &information)) return GetLastError();
-  if ((information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      information.nFileSizeHigh != 0 || information.nFileSizeLow > kMostRequestBytes) {
+  if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &information)) {
     return ERROR_INVALID_DATA;
   }
-  if (!gVolumeKeepsAcls(path)) {
-    sysTrace("elevated copy: the request's volume keeps no ACLs (FAT): owner and DACL not checked");
-  } else if (const uint32_t error = sysCheckPrivate(file.get())) {
-    return error;
+  // A second name would keep the request once this one is deleted.
+  if ((information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      information.nNumberOfLinks != 1 || information.nFileSizeHigh != 0 ||
+      information.nFileSizeLow > kMostRequestBytes) {
+    return ERROR_INVALID_DATA;
   }
+  // A volume without ACLs keeps no owner and no label either: anyone, at any level, may have
+  // written the request. The run that asked elevates the program itself there.
+  if (!gVolumeKeepsAcls(path)) {
+    sysTrace("elevated copy: the request's volume keeps no ACLs (FAT): refused");
+    return ERROR_ACCESS_DENIED;
+  }
+  if (const uint32_t error = sysCheckPrivate(file.get())) return error;
   // A Low process of the user may write a private request of its own wherever Low may write.
   if (gIntegrityOf(file.get()) < SECURITY_MANDATORY_MEDIUM_RID) return ERROR_ACCESS_DENIED;
-  // Only a request that passed goes: this copy runs elevated, and must delete no file that it was
-  // merely pointed at. One that cannot be deleted could serve again.
-  if (!deleteThrough(file.get())) return ERROR_ACCESS_DENIED;
-  bytes.resize(information.nFileSizeLow);
+  std::string bytes(information.nFileSizeLow, '\0');
   DWORD read = 0;
   if (!bytes.empty() && (!ReadFile(file.get(), &bytes[0], information.nFileSizeLow, &read, nullptr) ||
                          read != information.nFileSizeLow)) {
     return ERROR_INVALID_DATA;
   }
+  if (!parse(bytes, request)) {
+    sysTrace("elevated copy: request does not read");
+    return ERROR_INVALID_DATA;
+  }
+  // The user consented to the line the prompt showed, and to nothing else.
+  if (request.cmdLine != cmdLine || !promptShowed(request.cmdLine)) {
+    sysTrace("elevated copy: the request holds another command line: %s", request.cmdLine.c_str());
+    return ERROR_ACCESS_DENIED;
+  }
+  // One that cannot be deleted could serve again.
+  if (!deleteThrough(file.get())) return ERROR_ACCESS_DENIED;
   return 0;
 }
 
@@ -247,7 +275,7 @@ uint32_t elevate(const WideString& program, const WideString& parameters, int32_
 // The program itself, its path and its parameters cut from cmdLine where CreateProcess would cut
 // them: at the first blank outside double quotes.
 uint32_t elevateProgram(const char* cmdLine, int32_t owner, bool wait, uint32_t& exitCode) {
-  sysTrace("start needs elevation by another account: the program itself");
+  sysTrace("start needs elevation: the program itself");
   const char* end = cmdLine;
   for (bool quoted = false; *end != '\0' && (quoted || (*end != ' ' && *end != '\t')); ++end) {
     if (*end == '"') quoted = !quoted;
@@ -264,8 +292,13 @@ uint32_t elevateCopy(const char* cmdLine, int32_t owner, bool wait, uint32_t& ex
   FolderHold held;
   if (const uint32_t error = filCreateTempPath(folder, kRequestFolder, true, &held)) return error;
   const std::string path = folder + "\\kou3upd-" + std::to_string(GetCurrentProcessId()) + ".req";
-  uint32_t result = writeRequest(path, serialize(requestFor(cmdLine)));
-  if (result == 0) {
+  uint32_t result = 0;
+  // The copy refuses a request it cannot tell the writer of; the program itself is started then,
+  // with the environment Windows gives it rather than this run's.
+  if (!gVolumeKeepsAcls(folder.c_str())) {
+    sysTrace("%s: its volume keeps no ACLs (FAT), so no request can be trusted there", folder.c_str());
+    result = elevateProgram(cmdLine, owner, wait, exitCode);
+  } else if ((result = writeRequest(path, serialize(requestFor(cmdLine)))) == 0) {
     // The prompt's details show the copy's parameters: what it will start is in them.
     const WideString parameters =
         sysWide(kElevatedStartSwitch) + L" \"" + sysWide(path.c_str()) + L"\" " + sysWide(cmdLine);
@@ -285,26 +318,17 @@ ConsentQuery gElevatesByConsent = elevatesByConsent;
 
 uint32_t sysStartElevated(const char* cmdLine, bool wait, uint32_t& exitCode, int32_t owner) {
   // Another account could not read this user's request, and would run what it holds as itself.
-  return gElevatesByConsent() ? elevateCopy(cmdLine, owner, wait, exitCode)
-                              : elevateProgram(cmdLine, owner, wait, exitCode);
+  if (gElevatesByConsent()) return elevateCopy(cmdLine, owner, wait, exitCode);
+  sysTrace("start needs elevation by another account");
+  return elevateProgram(cmdLine, owner, wait, exitCode);
 }
 
 uint32_t sysRunElevatedRequest(const char* requestPath, const char* cmdLine) {
   sysTrace("elevated copy: request %s for %s", requestPath, cmdLine);
-  std::string bytes;
-  if (const uint32_t error = takeRequest(requestPath, bytes)) {
+  Request request;
+  if (const uint32_t error = takeRequest(requestPath, cmdLine, request)) {
     sysTrace("elevated copy: request refused, error %u", error);
     return error;
-  }
-  Request request;
-  if (!parse(bytes, request)) {
-    sysTrace("elevated copy: request does not read");
-    return ERROR_INVALID_DATA;
-  }
-  // The user consented to the line the prompt showed, and to nothing else.
-  if (request.cmdLine != cmdLine) {
-    sysTrace("elevated copy: the request holds another command line: %s", request.cmdLine.c_str());
-    return ERROR_ACCESS_DENIED;
   }
   uint32_t exitCode = 0;
   uint32_t startError = 0;

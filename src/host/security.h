@@ -42,7 +42,8 @@ extern OwnerQuery gOwnerQuery;
 extern DaclChange gDaclChange;
 
 // The integrity level of an open object (its mandatory label's RID, SECURITY_MANDATORY_*_RID):
-// Medium for one without a label, as Windows takes it, and on a Windows without labels (XP).
+// Medium for one without a label, as Windows takes it, and on a Windows without labels (XP); the
+// lowest where a Windows with labels cannot tell it.
 // Tests point it elsewhere: Wine has no integrity levels.
 using IntegrityQuery = DWORD (*)(HANDLE object);
 extern IntegrityQuery gIntegrityOf;

@@ -74,15 +74,19 @@ bool isOwnerAllowed(PSID owner, const User& user) {
   return EqualSid(owner, user.sid()) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
 }
 
-// Windows takes an object without a label for Medium. Only a Windows without labels (XP) refuses
-// the question on a handle that may read the descriptor.
+// Windows takes an object without a label for Medium. Only a Windows without labels (before
+// Vista, NT 6.0) refuses the question on a handle that may read the descriptor; elsewhere a label
+// that cannot be read is taken for the lowest, so that a failure lets nothing through.
 DWORD integrityOf(HANDLE object) {
   PACL sacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD status = GetSecurityInfo(object, SE_KERNEL_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
                                        &sacl, &descriptor);
   const LocalMemory ownedDescriptor(descriptor);
-  if (status != ERROR_SUCCESS || sacl == nullptr) return SECURITY_MANDATORY_MEDIUM_RID;
+  if (status != ERROR_SUCCESS) {
+    return LOBYTE(LOWORD(GetVersion())) >= 6 ? SECURITY_MANDATORY_UNTRUSTED_RID : SECURITY_MANDATORY_MEDIUM_RID;
+  }
+  if (sacl == nullptr) return SECURITY_MANDATORY_MEDIUM_RID;
   for (DWORD index = 0; index < sacl->AceCount; ++index) {
     void* ace = nullptr;
     if (!GetAce(sacl, index, &ace) || static_cast<const ACE_HEADER*>(ace)->AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE) {

@@ -72,12 +72,14 @@ uint32_t Turn::take(uint32_t waitLimitMs) {
   }
   TurnAttributes turnAttributes;
   KernelHandle mutex(CreateMutexA(&turnAttributes.attributes, FALSE, kMutexName));
+  bool madeBefore = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
   if (!mutex) {
+    madeBefore = true;
     DWORD error = GetLastError();
     // Opening an existing mutex asks for full access. One made at another integrity level may
     // give no more than a run needs: waiting, and giving it back.
     if (error == ERROR_ACCESS_DENIED) {
-      mutex.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kMutexName));
+      mutex.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL, FALSE, kMutexName));
       if (!mutex) error = GetLastError();
     }
     if (!mutex && (error == ERROR_NOT_SUPPORTED || error == ERROR_CALL_NOT_IMPLEMENTED)) {
@@ -89,6 +91,12 @@ uint32_t Turn::take(uint32_t waitLimitMs) {
       sysTrace("turn: cannot be had (error %lu); ending", error);
       return sysNonZero(error, ERROR_ACCESS_DENIED);
     }
+  }
+  // A run's mutex keeps lower levels out; one labelled below Medium was made by a lower level
+  // before any run, to hold it. Waiting would end the same way, 30 minutes later.
+  if (madeBefore && gIntegrityOf(mutex.get()) < SECURITY_MANDATORY_MEDIUM_RID) {
+    sysTrace("turn: made by a lower integrity level; ending");
+    return ERROR_ACCESS_DENIED;
   }
   DWORD waited = WaitForSingleObject(mutex.get(), 0);
   if (waited == WAIT_TIMEOUT) {

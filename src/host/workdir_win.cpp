@@ -159,8 +159,25 @@ uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPatte
       continue;
     }
     const WideString folder = parent + match.cFileName;
-    const uint32_t emptied = deleteContents(folder, contentPattern, recurse, force);
-    if (emptied != 0) result = emptied;
+    {
+      // Held while it is emptied, shared for reading alone: nobody may make it a link, or put
+      // another folder in its place, between the check and the deletions inside it. A folder
+      // that someone holds open for writing is left as it is.
+      const FileHandle held(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+      BY_HANDLE_FILE_INFORMATION information;
+      if (!held || !GetFileInformationByHandle(held.get(), &information)) {
+        result = sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
+        continue;
+      }
+      if (const uint32_t refused = notAFolderOfItsOwn(information.dwFileAttributes)) {
+        result = refused;
+        continue;
+      }
+      const uint32_t emptied = deleteContents(folder, contentPattern, recurse, force);
+      if (emptied != 0) result = emptied;
+    }
     if (!RemoveDirectoryW(folder.c_str())) {
       const DWORD error = GetLastError();
       if (error != 0) result = error;

@@ -149,6 +149,7 @@ uint32_t elevateAsWindows(const wchar_t* program, const wchar_t* parameters, con
 
 using ElevateHook = Hook<ElevatedStart, &gElevatedStart>;
 using ConsentHook = Hook<ConsentQuery, &gElevatesByConsent>;
+using FatHook = Hook<VolumeAclQuery, &gVolumeKeepsAcls>;
 
 }  // namespace
 
@@ -172,9 +173,11 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   EXPECT_EQ(result, 0x20000010u);
   EXPECT_EQ(seenOwner, reinterpret_cast<HWND>(intptr_t{-1234})) << "the prompt's owner is the caller's window";
   EXPECT_EQ(seenParameters.substr(seenParameters.rfind(L".req\" ") + 6), widen(installer)) << "shown by the prompt";
-  // A request another program wrote (a real one's bytes) starts only the copy's own line, and goes.
+  // A request another program wrote (a real one's bytes) starts only the copy's own line, and
+  // only then goes: the copy deletes no file that fails its checks.
   const std::string planted = joinPath(box.folder("planted"), "planted.req");
   const auto plant = [&] {
+    DeleteFileA(planted.c_str());
     LocalMemory descriptor;
     SECURITY_ATTRIBUTES privateFile{sizeof privateFile, sysPrivateDescriptor(descriptor) ? nullptr : descriptor.get(), FALSE};
     const FileHandle file(CreateFileA(planted.c_str(), GENERIC_WRITE, 0, &privateFile, CREATE_NEW, 0, nullptr));
@@ -184,7 +187,7 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   for (const auto& [line, code] : {std::pair<std::string, uint32_t>{"cmd /c echo planted", 5}, {"", 5}, {installer, 7}}) {
     ASSERT_TRUE(plant());
     EXPECT_EQ(runProcess("\"" + kou3upd() + "\" /kou3updElevatedStart \"" + planted + "\" " + line, {}, cwd), code);
-    EXPECT_FALSE(fileExists(planted)) << line;
+    EXPECT_EQ(fileExists(planted), line != installer) << line;
   }
   sysRunAndWait(doublePath() + " \t/stop", result);
   EXPECT_EQ(result, 0xFFFFFFFFu);
@@ -197,16 +200,29 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   HANDLE again = nullptr;
   ASSERT_EQ(elevateAsWindows(nullptr, seenParameters.c_str(), nullptr, nullptr, again), 0u);
   EXPECT_EQ(endedWith(KernelHandle(again).get()), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND)) << "its folder is gone too";
-  // One labelled below Medium (through a seam: Wine has no levels) starts nothing and stays.
+  // One labelled below Medium (through a seam: Wine has no levels), or on a volume without ACLs
+  // (FAT, a seam too), where anyone may have written it, starts nothing and stays.
   ASSERT_TRUE(plant());
-  const Hook<IntegrityQuery, &gIntegrityOf> low([](HANDLE) { return DWORD{SECURITY_MANDATORY_LOW_RID}; });
-  EXPECT_EQ(sysRunElevatedRequest(planted.c_str(), installer.c_str()), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+  {
+    const Hook<IntegrityQuery, &gIntegrityOf> low([](HANDLE) { return DWORD{SECURITY_MANDATORY_LOW_RID}; });
+    EXPECT_EQ(sysRunElevatedRequest(planted.c_str(), installer.c_str()), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+  }
+  {
+    const FatHook fat([](const char*) { return false; });
+    EXPECT_EQ(sysRunElevatedRequest(planted.c_str(), installer.c_str()), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+  }
   EXPECT_TRUE(fileExists(planted));
-  // A copy whose process the shell does not hand over is a start that failed.
+  // A copy whose process the shell does not hand over is a start that failed. Where the request
+  // folder keeps no ACLs, the run that asks starts the program itself instead.
   handsOverProcess = false;
   sysRunAndWait(installer, result);
-  handsOverProcess = true;
   EXPECT_EQ(result, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+  {
+    const FatHook fat([](const char*) { return false; });
+    sysRunAndWait(installer, result);
+    EXPECT_EQ(seenParameters.rfind(L"/kou3updElevatedStart", 0), std::wstring::npos);
+  }
+  handsOverProcess = true;
   // A request anybody could have written starts nothing, and stays.
   const std::string open = joinPath(box.folder("open"), "open.req");
   PSECURITY_DESCRIPTOR everyone = nullptr;

@@ -27,6 +27,12 @@ TEST(Turn, LowerIntegrityLevelsCanNeitherOpenTheTurnNorMarkAHolder) {
   auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
   EXPECT_EQ(label->Header.AceType << 8 | label->Mask, SYSTEM_MANDATORY_LABEL_ACE_TYPE << 8 | 7) << "no reading, writing, executing up";
   EXPECT_EQ(*GetSidSubAuthority(&label->SidStart, 0), DWORD{SECURITY_MANDATORY_MEDIUM_RID});
+  {
+    const Hook<IntegrityQuery, &gIntegrityOf> low([](HANDLE) { return DWORD{SECURITY_MANDATORY_LOW_RID}; });
+    const KernelHandle squatted(CreateMutexA(nullptr, FALSE, "Local\\kou3upd-turn"));
+    Turn turn;
+    EXPECT_EQ(turn.take(0), 5u) << "a mutex that a lower level made before any run holds nothing up";
+  }
   uint64_t created = 0;
   const uint32_t parent = sysParentOf(GetCurrentProcessId(), sysCreationTime(GetCurrentProcessId()), sysProcessLinks(), sysCreationTime, created);
   if (parent == 0) GTEST_SKIP() << "no parent to mark: a program that Wine starts from Linux may have none";
