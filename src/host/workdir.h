@@ -47,11 +47,6 @@ uint32_t filGetTempFolder(std::string& folder);
 // listing of source that failed or ended early; a source holding no file at all gives 0.
 uint32_t filCopyPath(const char* source, const char* destination);
 
-// Deletes the files directly inside folder, read-only ones included, before it is filled again;
-// sub-folders stay. 0, or the last failure's error code; a linked folder is left as it is, with
-// 1920 (ERROR_CANT_ACCESS_FILE).
-uint32_t filEmptyPath(const char* folder);
-
 // Deletes the files directly inside the held folder (read-only ones stay), lets it go and
 // removes it. 0, or the last failure's error code (145 when something stays inside).
 uint32_t filDeleteHeldFolder(const char* folder, FolderHold& hold);

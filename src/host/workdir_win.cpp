@@ -153,7 +153,9 @@ uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPatte
   do {
     // A wildcard pattern also matches "." and "..", which would name the parent folders.
     if (!(match.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isDotEntry(match.cFileName)) continue;
-    // A linked folder is left as it is: emptying it would delete the files at its target.
+    // A linked folder is left as it is: emptying it would delete the files at its target. Asked of
+    // the search as well as of the handle below: not every link shows as one through a handle
+    // (Wine follows a Unix symbolic link even there).
     if (isReparsePoint(match.dwFileAttributes)) {
       result = ERROR_CANT_ACCESS_FILE;
       continue;
@@ -294,31 +296,6 @@ uint32_t filCopyPath(const char* source, const char* destination) {
   const uint32_t listed = afterListing(0);
   if (listed != 0) sysTrace("copy from %s: listing ended early, error %u", source, listed);
   return listed;
-}
-
-uint32_t filEmptyPath(const char* folder) {
-  const WideString wideFolder = sysWide(folder);
-  const DWORD attributes = GetFileAttributesW(wideFolder.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
-  WideString pattern;
-  filJoinPath(pattern, wideFolder.c_str(), L"*.*");
-  WIN32_FIND_DATAW entry;
-  const FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
-  if (!search) return 0;
-  WideString path;
-  uint32_t result = 0;
-  do {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    filJoinPath(path, wideFolder.c_str(), entry.cFileName);
-    // A copy of a read-only file on the drive keeps its mark, and the clean-up after the run
-    // leaves it; here it goes, or the copy of the same file could not replace it.
-    filClearReadOnly(path.c_str());
-    if (const uint32_t error = filDeleteFile(path.c_str())) result = error;
-  } while (FindNextFileW(search.get(), &entry));
-  // A listing that ends early may have passed over a leftover.
-  result = afterListing(result);
-  sysTrace("empty %s: error %u", folder, result);
-  return result;
 }
 
 uint32_t filDeleteHeldFolder(const char* folder, FolderHold& hold) {

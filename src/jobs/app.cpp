@@ -50,9 +50,8 @@ uint32_t u3AppStart(bool verifyPass) {
     // Without a work folder there is nothing to copy into, hand over or delete.
     result = folderError;
   } else {
-    // What an earlier run left goes first: the installer must see the drive's files alone.
-    result = filEmptyPath(workFolder.c_str());
-    if (result == 0) result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
+    // Made anew by this run, it holds the drive's files alone once they are copied.
+    result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
     logPrintf("filCopyPath returing %d\n", asLogged(result));
     if (result == 0) {
       std::string cmdLine =

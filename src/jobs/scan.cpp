@@ -23,9 +23,8 @@ uint32_t u3InstallScan() {
   const uint32_t folderError = filCreateFreshTempPath(workFolder, suite::kWorkFolder, &held);
   // Without a work folder there is nothing to copy into, hand over or delete.
   if (folderError != 0) return folderError;
-  // What an earlier run left goes first: the installer must see the drive's files alone.
-  result = filEmptyPath(workFolder.c_str());
-  if (result == 0) result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
+  // Made anew by this run, it holds the drive's files alone once they are copied.
+  result = filCopyPath(gSettings.appDataPath, workFolder.c_str());
   if (result == 0) {
     sysRunAndWait(u3ProgramPath(suite::kInstaller) + suite::kScanStorage + workFolder + suite::kScanForceInstall,
                   result, gSettings.hwnd);
