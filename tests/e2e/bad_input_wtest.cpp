@@ -154,6 +154,27 @@ TEST_F(DamagedPackages, AFolderNamedLikeTheNewestPackageFails) {
   EXPECT_EQ(folderListing(drive), std::vector<std::string>{"setup_ko_u3-5.vpu\\"});
 }
 
+// Sizes that a 32-bit process cannot hold, on either exe: an image near 4 GiB, or a body and an
+// image that together pass 2 GiB. The body is a hole of zeros: it takes no room on the disk, and
+// it does not inflate.
+TEST_F(DamagedPackages, SizesPastWhatA32BitProcessHoldsFailWithoutACrash) {
+  const Bytes header(valid.begin(), valid.begin() + kHeaderSize);
+  const std::string path = joinPath(drive, kPackage);
+  for (const auto& [imageSize, bodySize] : {std::pair{0xFFFFFFF0u, 5u << 20}, std::pair{0x60000000u, 0x28000000u}}) {
+    SCOPED_TRACE(imageSize);
+    writeBytes(path, withSizes(header, imageSize, bodySize));
+    {
+      const FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      LARGE_INTEGER end;
+      end.QuadPart = kHeaderSize + bodySize;
+      ASSERT_TRUE(SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
+    }
+    writeBytes(setupExe(), oldSetup);
+    EXPECT_EQ(run("/extractSetup"), kFailed);
+    EXPECT_EQ(readBytes(setupExe()), oldSetup);
+  }
+}
+
 TEST_F(DamagedPackages, HugeSizeClaimsKeepMemorySmall) {
   Bytes header(valid.begin(), valid.begin() + kHeaderSize);
   const struct {

@@ -9,7 +9,6 @@
 
 #include "front/settings.h"
 #include "host/win.h"
-#include "package/reader.h"
 #include "package/unpack.h"
 #include "sandbox.h"
 #include "hook.h"
@@ -286,36 +285,6 @@ TEST_F(Unpack, LeftoverTemporaryFilesOfEndedRunsAreDeleted) {
   expected.push_back("setup.exe.kou3upd-10.tmp\\");
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(folderListing(host), expected);
-}
-
-// Sizes that a 32-bit process cannot hold end the unpack as an unreadable package would, on
-// either exe: an image near 4 GiB, or a body and an image that together pass 2 GiB.
-TEST_F(Unpack, SizesPastWhatA32BitProcessHoldsEndTheUnpackWithoutACrash) {
-  const struct {
-    uint32_t imageSize;
-    uint32_t bodySize;
-  } table[] = {{0xFFFFFFF0u, 5u << 20}, {0x60000000u, 0x28000000u}};
-  for (const auto& row : table) {
-    SCOPED_TRACE(row.imageSize);
-    Bytes header = vpuPack(image("x", 16));
-    header.resize(kPackageHeaderSize);
-    for (int i = 0; i < 4; ++i) {
-      header[16 + i] = static_cast<uint8_t>(row.imageSize >> (8 * i));
-      header[20 + i] = static_cast<uint8_t>(row.bodySize >> (8 * i));
-    }
-    const std::string path = joinPath(drive, "setup_ko_u3-1.vpu");
-    writeBytes(path, header);
-    // The body is a hole of zeros: it takes no room on the disk, and it does not inflate.
-    {
-      const FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-      LARGE_INTEGER end;
-      end.QuadPart = kPackageHeaderSize + row.bodySize;
-      ASSERT_TRUE(SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
-    }
-    writeBytes(setupExe(), image("old"));
-    EXPECT_EQ(u3UnVpuToHostExe("setup_ko_u3", "setup.exe"), -1);
-    EXPECT_EQ(readBytes(setupExe()), image("old"));
-  }
 }
 
 TEST_F(Unpack, AMissingHostFolderGivesTheWriteError) {
