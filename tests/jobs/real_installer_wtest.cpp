@@ -2,6 +2,7 @@
 // its stub checks its whole image against its own checksum before it runs, parses its own
 // command line and sets its own exit code.
 #include <algorithm>
+#include <cstdlib>
 
 #include "jobs_e2e.h"
 
@@ -10,6 +11,10 @@ namespace {
 class RealInstaller : public JobsE2E, public ::testing::WithParamInterface<const char*> {
  protected:
   void SetUp() override {
+    // Where 32-bit programs do not run, the 32-bit installer cannot: tools/wine-env says why.
+    const char* no32 = std::getenv("KOU3_32BIT_NOT_RUN");
+    if (no32 && std::string(GetParam()).find("x86") != std::string::npos)
+      GTEST_SKIP() << "32-bit suite NOT RUN: " << no32;
     const Bytes image = readBytes(joinPath(binFolder(), GetParam()));
     ASSERT_FALSE(image.empty());
     writeBytes(joinPath(drive, "setup_ko_u3-1.vpu"), vpuPack(image));
