@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "jobs/suite.h"
 
 namespace {
 
@@ -96,7 +97,14 @@ TEST_P(UpdatePkgsRuns, RepeatAndVerifyingPass) {
   const PkgsCase& c = GetParam();
   packInstaller();
   script("setup.exe", c.answers);
-  EXPECT_EQ(run("/updatePkgs /silent /hwnd 77"), c.exitCode) << hex(c.exitCode);
+  const std::string trace = joinPath(box.root(), "trace.txt");
+  EXPECT_EQ(run("/updatePkgs /silent /hwnd 77", {{"KOU3UPD_TRACE", trace}}), c.exitCode) << hex(c.exitCode);
+  // The verifying pass's code is traced after the first pass's: a line says which one the job ends with.
+  char ends[192];
+  std::snprintf(ends, sizeof ends,
+                "/updatePkgs ends with %u (0x%X), the first pass's result: the caller learns how its download went, "
+                "not how the verifying pass went (", c.exitCode, c.exitCode);
+  EXPECT_EQ(traceSteps(trace, {ends}).size(), u3IsSetupResultOk(c.exitCode) ? 0u : 1u);
   std::vector<std::string> expected;
   for (bool verifyPass : c.passes) expected.push_back(pkgsLine(" /silent /hwnd 77", verifyPass));
   EXPECT_EQ(journal(), expected);
