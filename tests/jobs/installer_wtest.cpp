@@ -99,11 +99,8 @@ TEST_P(UpdatePkgsRuns, RepeatAndVerifyingPass) {
   script("setup.exe", c.answers);
   const std::string trace = joinPath(box.root(), "trace.txt");
   EXPECT_EQ(run("/updatePkgs /silent /hwnd 77", {{"KOU3UPD_TRACE", trace}}), c.exitCode) << hex(c.exitCode);
-  // The verifying pass's code is traced after the first pass's: a line says which one the job ends with.
-  char ends[192];
-  std::snprintf(ends, sizeof ends,
-                "/updatePkgs ends with %u (0x%X), the first pass's result: the caller learns how its download went, "
-                "not how the verifying pass went (", c.exitCode, c.exitCode);
+  // After a verifying pass, whose code is traced last, a line says the job ends with the first pass's.
+  const std::string ends = "/updatePkgs ends with " + std::to_string(c.exitCode) + " (0x";
   EXPECT_EQ(traceSteps(trace, {ends}).size(), u3IsSetupResultOk(c.exitCode) ? 0u : 1u);
   std::vector<std::string> expected;
   for (bool verifyPass : c.passes) expected.push_back(pkgsLine(" /silent /hwnd 77", verifyPass));
