@@ -122,6 +122,13 @@ void cmdParseSwitches(const StringList& words, RunSettings& settings, StringList
   }
 }
 
+const char* cmdJobSwitch(uint32_t jobCode) {
+  for (const Switch& entry : kSwitches) {
+    if (entry.effect == Effect::Job && entry.jobCode == jobCode) return entry.name;
+  }
+  return "(none)";
+}
+
 std::string cmdNoJobText(const StringList& notSwitches) {
   std::string text = "no job switch, so no job runs";
   const char* separator = "; not switches: \"";

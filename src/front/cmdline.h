@@ -1,5 +1,6 @@
 // Splitting the command-line tail into words and reading the switches into the run settings.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ bool cmdIsSwitch(const std::string& word, const char* name);
 // Sets the job code, flags and window number from the words; unknown words are ignored, and
 // appended to notSwitches when it is given.
 void cmdParseSwitches(const StringList& words, RunSettings& settings = gSettings, StringList* notSwitches = nullptr);
+
+// The switch that selects jobCode ("/extractSetup"), or "(none)" for no job: the trace names jobs
+// as their callers write them.
+const char* cmdJobSwitch(uint32_t jobCode);
 
 // The trace's line for a run without a job switch, naming the words that were not switches.
 std::string cmdNoJobText(const StringList& notSwitches);

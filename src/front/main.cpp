@@ -30,8 +30,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   cmdSplitLine(cmdText, words);
   StringList notSwitches;
   cmdParseSwitches(words, gSettings, &notSwitches);
-  sysTrace("job %u from \"%s\": silent %d, progress %d, updateVps %d, hwnd %d", gSettings.jobCode, cmdText,
-           gSettings.silent, gSettings.progress, gSettings.updateVps, gSettings.hwnd);
+  sysTrace("job %s from \"%s\": silent %d, progress %d, updateVps %d, hwnd %d", cmdJobSwitch(gSettings.jobCode),
+           cmdText, gSettings.silent, gSettings.progress, gSettings.updateVps, gSettings.hwnd);
   sysTrace("drive folder \"%s\", host folder \"%s\"", gSettings.appDataPath, gSettings.hostExecPath);
   // Each of these runs ends as if all were well; the trace says why.
   u3TraceUnusableFolders();

@@ -4,6 +4,7 @@
 
 #include "host/log.h"
 #include "host/process.h"
+#include "host/trace.h"
 #include "host/turn.h"
 #include "host/workdir.h"
 #include "jobs/installer.h"
@@ -67,8 +68,13 @@ uint32_t u3AppStart(bool verifyPass) {
 
   // One repair attempt: fetch and verify the packages, then install once more.
   if (!verifyPass && !u3IsSetupResultOk(result)) {
-    u3UpdatePkgs(true);
-    u3AppStart(true);
+    sysTrace("/appStart: %u (0x%X) is not an accepted result, so a repair follows: a verifying /updatePkgs, then a "
+             "verifying pass", result, result);
+    const uint32_t downloaded = u3UpdatePkgs(true);
+    const uint32_t reinstalled = u3AppStart(true);
+    sysTrace("/appStart ends with %u (0x%X), the first pass's result: the caller learns how its start went, not how "
+             "the repair went (verifying /updatePkgs %u (0x%X), verifying pass %u (0x%X))", result, result, downloaded,
+             downloaded, reinstalled, reinstalled);
   }
   return result;
 }

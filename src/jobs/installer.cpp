@@ -3,6 +3,7 @@
 #include <string>
 
 #include "host/process.h"
+#include "host/trace.h"
 #include "jobs/suite.h"
 #include "package/backup.h"
 #include "package/unpack.h"
@@ -40,10 +41,17 @@ uint32_t u3UpdatePkgs(bool verifyPass) {
   sysRunAndWait(cmdLine, result, gSettings.hwnd);
   if (result == suite::kRepeatDownload) {
     // The installer asks for one repeat, with a fresh copy of itself.
+    sysTrace("the installer asks for one repeat: unpacked and run once more, its result the pass's");
     result = u3UnpackInstaller();
     sysRunAndWait(cmdLine, result, gSettings.hwnd);
   }
-  if (!verifyPass && !u3IsSetupResultOk(result)) u3UpdatePkgs(true);
+  if (!verifyPass && !u3IsSetupResultOk(result)) {
+    sysTrace("/updatePkgs: %u (0x%X) is not an accepted result, so a verifying pass follows", result, result);
+    const uint32_t verified = u3UpdatePkgs(true);
+    // Without this line the verifying pass's code, traced last, reads as the job's.
+    sysTrace("/updatePkgs ends with %u (0x%X), the first pass's result: the caller learns how its download went, "
+             "not how the verifying pass went (%u (0x%X))", result, result, verified, verified);
+  }
   return result;
 }
 

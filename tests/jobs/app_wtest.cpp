@@ -122,8 +122,15 @@ TEST_P(AppStartRejected, RepairsWithAVerifyingDownloadAndPass) {
   packDouble("setup_ko_u3-1.vpu");
   // The first pass, the verifying download, the verifying pass.
   script("setup.exe", {hexCode(code) + " list-storage", "7", "5 list-storage"});
+  const std::string trace = joinPath(box.root(), "trace.txt");
+  EnvChanges env = tempEnv();
+  env.push_back({"KOU3UPD_TRACE", trace});
 
-  EXPECT_EQ(run("/appStart", tempEnv()), code);
+  EXPECT_EQ(run("/appStart", env), code);
+  EXPECT_EQ(traceSteps(trace, {"/appStart ends"}),
+            Lines{"/appStart ends with " + std::to_string(code) + " (" + hexCode(code) + "), the first pass's result: the "
+                  "caller learns how its start went, not how the repair went (verifying /updatePkgs 7 (0x7), verifying "
+                  "pass 5 (0x5))"});
   EXPECT_EQ(log(), firstPassLog(code) + verifyingPassLog(5));
   EXPECT_EQ(journal(), (Lines{"setup.exe|" + installerLine(false), kStorage, "setup.exe|" + verifyingDownloadLine(),
                               "setup.exe|" + installerLine(true), kStorage}));
@@ -212,7 +219,7 @@ TEST_F(AppStart, ATraceChangesNothingAndTellsEachStep) {
   const std::string traced = readText(traceFile);
   ASSERT_GT(traced.size(), 7u);
   EXPECT_EQ(traced.substr(traced.size() - 7), "outer\r\n");
-  for (const std::string& step : Lines{"job 3 from \"/appStart\"", "search " + driveShort() + "\\kou3lnch-*.vpu\r\n",
+  for (const std::string& step : Lines{"job /appStart from \"/appStart\"", "search " + driveShort() + "\\kou3lnch-*.vpu\r\n",
                                        "search: takes setup_ko_u3-1.vpu, version 1\r\n",
                                        "read " + driveShort() + "\\setup_ko_u3-1.vpu: image size ",
                                        "rename " + hostShort() + "\\KoU3Launcher.exe.kou3upd-",

@@ -19,11 +19,58 @@ namespace fs = std::filesystem;
 const char* const kNeededPackages[] = {"setup_ko_u3", "kou3lnch"};
 const char* const kFixedPackages[] = {"prod-ko_u3", "silverfern"};
 
+struct Command {
+  const char* name;
+  const char* synopsis;
+  const char* help;
+};
+
+// The same words as the page on making packages, which shows this help.
+constexpr Command kCommands[] = {
+    {"create", "vpupack create IN OUT",
+     "  Packs the file IN as the package OUT, named <package>-<hex version>.vpu (setup_ko_u3-1a.vpu).\n"
+     "  Warns when IN is no Windows program (no MZ/PE header): kou3upd would fail to start it with 193.\n"},
+    {"info", "vpupack info FILE",
+     "  Shows the magic, both sizes, whether the body inflates and whether its checksum holds.\n"
+     "  Exits 1 for a package that kou3upd would refuse.\n"},
+    {"extract", "vpupack extract PKG OUT",
+     "  Writes into OUT the image that kou3upd would unpack from PKG.\n"
+     "  Exits 1, saying why, for a package that does not read.\n"},
+    {"check", "vpupack check FOLDER",
+     "  Says which package kou3upd would take from a drive folder, and what a stopped run left there.\n"
+     "  Exits 1 when the one taken for setup_ko_u3 or kou3lnch is missing, does not read or holds\n"
+     "  no Windows program.\n"},
+};
+
+constexpr const char* kExitCodes =
+    "Exit codes: 0 done; 1 a file that cannot be read, written or listed, or a bad package;\n"
+    "2 a command line that vpupack does not know.\n";
+
 int usage(std::FILE* to, int code) {
-  std::fputs("usage: vpupack create IN OUT\n       vpupack info FILE\n       vpupack extract PKG OUT\n"
-             "       vpupack check FOLDER\n",
-             to);
+  const char* lead = "usage: ";
+  for (const Command& command : kCommands) {
+    std::fprintf(to, "%s%s\n", lead, command.synopsis);
+    lead = "       ";
+  }
   return code;
+}
+
+// vpupack --help: every command, what it does and the exit codes.
+int help(std::FILE* out) {
+  usage(out, 0);
+  for (const Command& command : kCommands) std::fprintf(out, "\n%s\n%s", command.synopsis, command.help);
+  std::fprintf(out, "\n%s", kExitCodes);
+  return 0;
+}
+
+// vpupack COMMAND --help: that command alone; 2 for a command it does not know.
+int commandHelp(const char* name, std::FILE* out, std::FILE* err) {
+  for (const Command& command : kCommands) {
+    if (std::strcmp(command.name, name) != 0) continue;
+    std::fprintf(out, "usage: %s\n%s%s", command.synopsis, command.help, kExitCodes);
+    return 0;
+  }
+  return usage(err, 2);
 }
 
 // The system's reason for the last failed file call.
@@ -281,10 +328,12 @@ int info(const char* path, std::FILE* out, std::FILE* err) {
 }  // namespace
 
 int vpupackMain(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+  const auto isHelp = [](const char* word) { return std::strcmp(word, "--help") == 0 || std::strcmp(word, "-h") == 0; };
+  if (argc == 2 && isHelp(argv[1])) return help(out);
+  if (argc == 3 && isHelp(argv[2])) return commandHelp(argv[1], out, err);
   if (argc == 4 && std::strcmp(argv[1], "create") == 0) return create(argv[2], argv[3], err);
   if (argc == 3 && std::strcmp(argv[1], "info") == 0) return info(argv[2], out, err);
   if (argc == 4 && std::strcmp(argv[1], "extract") == 0) return extract(argv[2], argv[3], err);
   if (argc == 3 && std::strcmp(argv[1], "check") == 0) return check(argv[2], out, err);
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) return usage(out, 0);
   return usage(err, 2);
 }
