@@ -60,7 +60,7 @@ void printJson(std::FILE* out, const std::string& command, uint32_t exitCode, ui
 void printText(std::FILE* out, const std::string& command, uint32_t exitCode, uint32_t result) {
   std::fprintf(out, "kou3upd %s\n", command.c_str());
   std::fprintf(out, "drive folder: %s\nhost folder: %s\ntemporary folder: %s\n", gRecorder.drive.c_str(),
-               gSettings.hostExecPath, gRecorder.temp.c_str());
+               gSettings.hostExecPath[0] != '\0' ? gSettings.hostExecPath : "(none)", gRecorder.temp.c_str());
   for (const PlanStep& step : gRecorder.steps) {
     if (step.kind == "start") {
       std::fprintf(out, "%-8s %s\n%-8s %s\n", "start", step.command.c_str(), "", step.text.c_str());

@@ -38,7 +38,16 @@ std::string lower(std::string text) {
   return text;
 }
 
-std::string inDrive(const std::string& name) { return (fs::path(gRecorder.drive) / name).string(); }
+std::vector<std::string> driveFiles();
+
+// The drive's file of that name (letter case aside) as it is named there.
+std::string inDrive(const std::string& name) {
+  std::string named = name;
+  for (const std::string& file : driveFiles()) {
+    if (pkgSameName(file, name)) named = file;
+  }
+  return (fs::path(gRecorder.drive) / named).string();
+}
 
 // The drive's plain files now: as listed, less those gone and with those made since.
 std::vector<std::string> driveFiles() {
@@ -204,9 +213,9 @@ uint32_t u3BackupVpuFiles() {
 uint32_t u3RestoreVpuFiles() {
   for (const FixedPackage& fixed : kFixedPackages) {
     if (!driveHas(fixed.backup)) continue;
+    planStep("restore", "puts " + inDrive(fixed.backup) + " back over " + inDrive(fixed.package));
     gRecorder.driveNow[lower(fixed.backup)] = false;
     gRecorder.driveNow[lower(fixed.package)] = true;
-    planStep("restore", "puts " + inDrive(fixed.backup) + " back over " + inDrive(fixed.package));
   }
   return 0;
 }
