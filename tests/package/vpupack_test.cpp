@@ -149,7 +149,8 @@ TEST_F(Vpupack, MissingFilesAndBadCommandsFail) {
 
   const std::string usage =
       "usage: vpupack create IN OUT\n       vpupack info FILE\n       vpupack extract PKG OUT\n"
-      "       vpupack check FOLDER\n       vpupack plan [OPTIONS] [-- KOU3UPD-COMMAND-LINE]  (vpupack plan --help)\n";
+      "       vpupack check FOLDER\n"
+      "       vpupack plan [OPTIONS] [-- KOU3UPD-COMMAND-LINE]  (vpupack plan --help)\n";
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {"create", "a"}, {"info"}, {"info", "a", "b"}, {"pack", "a", "b"}, {"INFO", "a"}, {"extract", "a"},
            {"check"}}) {

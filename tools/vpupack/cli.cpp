@@ -21,7 +21,8 @@ const char* const kFixedPackages[] = {"prod-ko_u3", "silverfern"};
 
 int usage(std::FILE* to, int code) {
   std::fputs("usage: vpupack create IN OUT\n       vpupack info FILE\n       vpupack extract PKG OUT\n"
-             "       vpupack check FOLDER\n       vpupack plan [OPTIONS] [-- KOU3UPD-COMMAND-LINE]  (vpupack plan --help)\n",
+             "       vpupack check FOLDER\n"
+             "       vpupack plan [OPTIONS] [-- KOU3UPD-COMMAND-LINE]  (vpupack plan --help)\n",
              to);
   return code;
 }

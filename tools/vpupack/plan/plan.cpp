@@ -46,7 +46,8 @@ void printJson(std::FILE* out, const std::string& command, uint32_t exitCode, ui
                static_cast<unsigned>(result));
   const char* separator = "\n";
   for (const PlanStep& step : gRecorder.steps) {
-    std::fprintf(out, "%s    {\"kind\": %s, \"text\": %s", separator, quoted(step.kind).c_str(), quoted(step.text).c_str());
+    std::fprintf(out, "%s    {\"kind\": %s, \"text\": %s", separator, quoted(step.kind).c_str(),
+                 quoted(step.text).c_str());
     if (step.kind == "start") {
       std::fprintf(out, ", \"command\": %s, \"runs\": %s, \"result\": %u", quoted(step.command).c_str(),
                    step.runs ? "true" : "false", static_cast<unsigned>(step.result));

@@ -115,7 +115,9 @@ void planListDrive(const std::string& folder) {
     std::error_code kindError;
     if (entry->is_regular_file(kindError)) gRecorder.driveFiles.push_back(entry->path().filename().string());
   }
-  if (error) planStep("note", "the drive folder " + folder + " cannot be listed (" + error.message() + "): no package is found");
+  if (error) {
+    planStep("note", "the drive folder " + folder + " cannot be listed (" + error.message() + "): no package is found");
+  }
 }
 
 void logPrintf(const char* format, ...) {
@@ -175,7 +177,8 @@ int32_t u3UnVpuToHostExe(const char* packageName, const char* exeName) {
     if (pkgIsFileOf(name, packageName)) newest.offer(name.c_str());
   }
   if (newest.version() < 0) {
-    planStep("package", std::string("no ") + packageName + "-<hex version>.vpu in the drive folder: the unpack gives -1");
+    planStep("package",
+             std::string("no ") + packageName + "-<hex version>.vpu in the drive folder: the unpack gives -1");
     return -1;
   }
   char version[16];
@@ -194,7 +197,8 @@ int32_t u3UnVpuToHostExe(const char* packageName, const char* exeName) {
   const bool program = vpuIsWindowsProgram(Bytes(image.get(), image.get() + length));
   gRecorder.written[lower(target)] = program;
   planStep("write", "writes " + target +
-                        (program ? "" : ", which holds no Windows program (no MZ/PE header): its start fails with 193"));
+                        (program ? "" : ", which holds no Windows program (no MZ/PE header): its start fails "
+                                        "with 193"));
   return 0;
 }
 
