@@ -16,7 +16,14 @@ struct Result {
 };
 
 // What the drive and the host folder hold before the run.
-enum Holds : unsigned { kInstaller = 1, kLauncher = 2, kApplication = 4, kNoProgram = 8, kWorkIsFile = 16 };
+enum Holds : unsigned {
+  kInstaller = 1,
+  kLauncher = 2,
+  kApplication = 4,
+  kNoProgram = 8,
+  kWorkIsFile = 16,
+  kWorkIsLink = 32,  // under tests/e2e/linked_folder.sh alone
+};
 
 struct PlanCase {
   const char* tail;
@@ -47,6 +54,10 @@ TEST_P(Plan, TellsTheStartsLogAndExitCodeOfTheRealRun) {
   if (c.holds & kLauncher) packDouble("kou3lnch-1.vpu");
   if (c.holds & kApplication) placeDouble("KernoU3.exe");
   if (c.holds & kWorkIsFile) writeText(work(), "a file");
+  if (c.holds & kWorkIsLink) {
+    if (linkedFolders().empty()) GTEST_SKIP() << "needs a link that tests/e2e/linked_folder.sh makes";
+    temp = joinPath(linkedFolders(), "temp");
+  }
   std::map<std::string, std::vector<std::string>> scripts;
   std::string planLine = "cmd.exe /c " + joinPath(binFolder(), "vpupack.exe") + " plan --json";
   for (const Result& r : c.results) {
@@ -87,4 +98,5 @@ INSTANTIATE_TEST_SUITE_P(
         PlanCase{"/runSetup /x \"a b\"", kInstaller, {{"setup.exe", 4}}},
         PlanCase{"/appStop", kApplication, {{"KernoU3.exe", 0xFFFFFFFF}}},
         PlanCase{"/hostCleanup", 0, {}},
-        PlanCase{"/nothing here", kInstaller, {}}));
+        PlanCase{"/nothing here", kInstaller, {}},
+        PlanCase{"/installScan", kInstaller | kWorkIsLink, {}}));
