@@ -38,17 +38,6 @@ std::string lower(std::string text) {
   return text;
 }
 
-std::vector<std::string> driveFiles();
-
-// The drive's file of that name (letter case aside) as it is named there.
-std::string inDrive(const std::string& name) {
-  std::string named = name;
-  for (const std::string& file : driveFiles()) {
-    if (pkgSameName(file, name)) named = file;
-  }
-  return (fs::path(gRecorder.drive) / named).string();
-}
-
 // The drive's plain files now: as listed, less those gone and with those made since.
 std::vector<std::string> driveFiles() {
   std::vector<std::string> files;
@@ -62,6 +51,15 @@ std::vector<std::string> driveFiles() {
     if (change.second && !listed) files.push_back(change.first);
   }
   return files;
+}
+
+// The drive's file of that name (letter case aside) as it is named there.
+std::string inDrive(const std::string& name) {
+  std::string named = name;
+  for (const std::string& file : driveFiles()) {
+    if (pkgSameName(file, name)) named = file;
+  }
+  return (fs::path(gRecorder.drive) / named).string();
 }
 
 bool driveHas(const std::string& name) {
