@@ -1,5 +1,8 @@
 #include "host/ansi.h"
 
+#include <string>
+
+#include "host/trace.h"
 #include "host/win.h"
 
 namespace {
@@ -43,4 +46,13 @@ WideString sysWide(const char* text) {
   MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
   wide.pop_back();
   return wide;
+}
+
+std::string sysTraceText(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return std::string();
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr);
+  utf8.resize(static_cast<std::size_t>(size - 1));
+  return utf8;
 }

@@ -41,15 +41,6 @@ void start() {
 
 }  // namespace
 
-std::string sysTraceText(const wchar_t* text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], size, nullptr, nullptr);
-  utf8.resize(static_cast<std::size_t>(size - 1));
-  return utf8;
-}
-
 void sysTrace(const char* format, ...) {
   // The error a failing call left is read after this by the caller's next step.
   const DWORD savedError = GetLastError();

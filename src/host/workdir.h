@@ -36,6 +36,21 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create, F
 // program holds the folder) or of the steps above.
 uint32_t filCreateFreshTempPath(std::string& result, const char* name, FolderHold* hold);
 
+// The folder the work folder goes into: TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP,
+// each expanded and in ANSI as filCreateTempPath takes it; C:\TEMP also when the one chosen is
+// not there (missing is then true, and filCreateTempPath makes C:\TEMP). 0 with the folder, or
+// the error code of an expansion that failed or does not fit, with an empty folder.
+uint32_t filWorkFolderBase(std::string& folder, bool& missing);
+
+// What an existing path with these attributes is refused with as a folder of one's own to fill,
+// hand to the installer and empty: 1920 (ERROR_CANT_ACCESS_FILE) for a link, whose target the
+// callers would fill and empty (in a shared C:\TEMP, a folder of another user's choosing), 267
+// (ERROR_DIRECTORY) for a file; 0 for a folder, and for attributes that cannot be read (access
+// denied lets it pass, as something that is there, to the check of its owner).
+uint32_t filNotAFolderOfItsOwn(uint32_t attributes);
+// The same for what stands at path now.
+uint32_t filWorkFolderRefusal(const char* path);
+
 // The user's temporary folder as GetTempPathW gives it (normally with a trailing backslash), in
 // its short form where its ANSI form is not exact. 0, or the call's error code, or 206 when the
 // folder does not fit 260 bytes, or 1113 (ERROR_NO_UNICODE_TRANSLATION) when it has no exact ANSI

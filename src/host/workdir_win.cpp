@@ -1,8 +1,6 @@
 #include "host/workdir.h"
 
-#include <cstring>
 #include <cwchar>
-#include <optional>
 
 #include "host/ansi.h"
 #include "host/files.h"
@@ -13,69 +11,10 @@
 
 namespace {
 
-constexpr char kLastResortTemp[] = "C:\\TEMP";
-
-// A value too long for the buffer comes back as the size it would need, with nothing usable in
-// the buffer: that counts as not set, so that the next choice is tried.
-bool environmentValue(const wchar_t* name, wchar_t (&buffer)[MAX_PATH]) {
-  const DWORD length = GetEnvironmentVariableW(name, buffer, MAX_PATH);
-  return length != 0 && length < MAX_PATH;
-}
-
-// A temporary-folder value expanded (it may name variables, as in %USERPROFILE%\Temp) and brought
-// into ANSI. Read in UTF-16, so that a folder named outside the code page is found through its
-// short form. 0 with folder set; nullopt when the value has no exact ANSI form, which counts as
-// not set like a value too long; or the error of an expansion that failed or does not fit: without
-// it there is no folder to put the name in, and handing back the value alone would have the
-// callers fill and then empty the user's own temporary folder.
-std::optional<uint32_t> expandedFolder(const wchar_t* value, char (&folder)[MAX_PATH]) {
-  wchar_t expanded[MAX_PATH];
-  // The size returned on success counts the terminator.
-  const DWORD size = ExpandEnvironmentStringsW(value, expanded, MAX_PATH);
-  if (size == 0) return sysNonZero(GetLastError(), ERROR_BAD_ENVIRONMENT);
-  if (size > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
-  if (!sysAnsiPath(expanded, folder)) return std::nullopt;
-  return 0;
-}
-
-// The base of the work folder: TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP.
-uint32_t temporaryBase(char (&folder)[MAX_PATH]) {
-  wchar_t value[MAX_PATH];
-  for (const wchar_t* name : {L"TEMP", L"TMP"}) {
-    if (!environmentValue(name, value)) continue;
-    if (const std::optional<uint32_t> error = expandedFolder(value, folder)) return *error;
-  }
-  // Expands to C:\TEMP where SYSTEMDRIVE is "C:".
-  const DWORD size = ExpandEnvironmentStringsW(L"%SYSTEMDRIVE%\\TEMP", value, MAX_PATH);
-  if (size != 0 && size <= MAX_PATH) {
-    if (const std::optional<uint32_t> error = expandedFolder(value, folder)) return *error;
-  }
-  std::memcpy(folder, kLastResortTemp, sizeof kLastResortTemp);
-  return 0;
-}
-
-bool exists(const char* path) {
-  if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
-  const DWORD error = GetLastError();
-  // Something we may not look at is still there; taking it for missing would hide it.
-  return error == ERROR_ACCESS_DENIED;
-}
-
 bool isDotEntry(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
 
 // A junction or symbolic link (or any other reparse point): its contents belong elsewhere.
 bool isReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
-
-// What the callers fill, hand to the installer and empty must be a folder of its own: a file
-// holds nothing, and a link would have them copy into and delete from its target (in a shared
-// C:\TEMP, a folder of another user's choosing). Attributes that cannot be read (access denied)
-// let the folder pass, as something that is there, to the check of its owner.
-uint32_t notAFolderOfItsOwn(DWORD attributes) {
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-  if (isReparsePoint(attributes)) return ERROR_CANT_ACCESS_FILE;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_DIRECTORY;
-  return 0;
-}
 
 // An earlier run may have left the folder with the DACL it inherited, open to others; between its
 // making and this open, another user who may delete in a shared C:\TEMP may have put a folder of
@@ -92,7 +31,7 @@ uint32_t openPrivate(const char* path, bool made, FileHandle& held) {
   if (!folder || !GetFileInformationByHandle(folder.get(), &information)) {
     return sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
   }
-  if (const uint32_t refused = notAFolderOfItsOwn(information.dwFileAttributes)) return refused;
+  if (const uint32_t refused = filNotAFolderOfItsOwn(information.dwFileAttributes)) return refused;
   if (!gVolumeKeepsAcls(path)) {
     sysTrace("work folder %s: its volume keeps no ACLs (FAT): owner and DACL not checked", path);
   } else if (const uint32_t error = sysMakePrivate(folder.get(), made)) {
@@ -173,7 +112,7 @@ uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPatte
         result = sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
         continue;
       }
-      if (const uint32_t refused = notAFolderOfItsOwn(information.dwFileAttributes)) {
+      if (const uint32_t refused = filNotAFolderOfItsOwn(information.dwFileAttributes)) {
         result = refused;
         continue;
       }
@@ -189,28 +128,25 @@ uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPatte
 }
 
 uint32_t createTempPath(std::string& result, const char* name, bool create, bool anew, FolderHold* hold) {
-  char expanded[MAX_PATH];
-  const uint32_t baseError = temporaryBase(expanded);
+  std::string base;
+  bool missing = false;
+  const uint32_t baseError = filWorkFolderBase(base, missing);
   if (baseError != 0) {
     result.clear();
     return baseError;
   }
-
-  if (!exists(expanded)) {
-    std::memcpy(expanded, kLastResortTemp, sizeof kLastResortTemp);
-    // Its failure shows as the failure to make the work folder below.
-    sysCreateSharedFolder(expanded);
-  }
+  // Its failure shows as the failure to make the work folder below.
+  if (missing) sysCreateSharedFolder(base.c_str());
 
   std::string workPath;
-  filJoinPath(workPath, expanded, name);
+  filJoinPath(workPath, base.c_str(), name);
   if (!create) {
     result = workPath;
     return 0;
   }
   const DWORD attributes = GetFileAttributesA(workPath.c_str());
   bool there = attributes != INVALID_FILE_ATTRIBUTES || GetLastError() == ERROR_ACCESS_DENIED;
-  uint32_t error = notAFolderOfItsOwn(attributes);
+  uint32_t error = filNotAFolderOfItsOwn(attributes);
   if (error == 0 && there && anew) {
     error = deletePath(sysWide(workPath.c_str()), L"*.*", true, true);
     sysTrace("work folder %s: what was there removed, error %u", workPath.c_str(), error);
@@ -240,28 +176,6 @@ uint32_t filCreateFreshTempPath(std::string& result, const char* name, FolderHol
   // Handles that others opened on a folder left here, while it was open to them, would outlive
   // any change of its DACL and could add files after the copy: it goes, and another is made.
   return createTempPath(result, name, true, true, hold);
-}
-
-uint32_t filGetTempFolder(std::string& folder) {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetTempPathW(MAX_PATH, path);
-  if (length == 0) {
-    const DWORD error = GetLastError();
-    folder.clear();
-    return sysNonZero(error, ERROR_BAD_ENVIRONMENT);
-  }
-  // Too small a buffer gives the size it would need, terminator included.
-  if (length >= MAX_PATH) {
-    folder.clear();
-    return ERROR_FILENAME_EXCED_RANGE;
-  }
-  char ansi[MAX_PATH];
-  if (!sysAnsiPath(path, ansi)) {
-    folder.clear();
-    return ERROR_NO_UNICODE_TRANSLATION;
-  }
-  folder = ansi;
-  return 0;
 }
 
 uint32_t filCopyPath(const char* source, const char* destination) {

@@ -2,6 +2,17 @@
 #pragma once
 #include <cstdint>
 
+// The two fixed packages in the drive folder and their backups beside them, in the order both
+// operations take them: the first package is done completely before the second.
+struct FixedPackage {
+  const char* package;
+  const char* backup;
+};
+constexpr FixedPackage kFixedPackages[] = {
+    {"prod-ko_u3.vpu", "prod-ko_u3.bak"},
+    {"silverfern.vpu", "silverfern.bak"},
+};
+
 // A run that is stopped at any instant leaves every package and every ".bak" whole.
 
 // Copies each fixed package to its ".bak" beside it, replacing an older copy: the copy goes to a

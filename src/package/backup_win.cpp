@@ -9,16 +9,6 @@
 
 namespace {
 
-struct FixedPackage {
-  const char* package;
-  const char* backup;
-};
-// In this order: the first package is done completely before the second.
-constexpr FixedPackage kFixedPackages[] = {
-    {"prod-ko_u3.vpu", "prod-ko_u3.bak"},
-    {"silverfern.vpu", "silverfern.bak"},
-};
-
 // A backup that is not there (or a drive folder that is not) leaves nothing to put back, which is
 // the usual case: only a run that was stopped leaves one.
 constexpr uint32_t kFileNotFound = 2;

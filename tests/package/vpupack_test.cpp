@@ -9,6 +9,7 @@
 #include "../support/memory_stream.h"
 #include "../support/temp_folder.h"
 #include "pack.h"
+#include "plan.h"
 #include "package/reader.h"
 
 namespace {
@@ -148,7 +149,8 @@ TEST_F(Vpupack, MissingFilesAndBadCommandsFail) {
 
   const std::string usage =
       "usage: vpupack create IN OUT\n       vpupack info FILE\n       vpupack extract PKG OUT\n"
-      "       vpupack check FOLDER\n";
+      "       vpupack check FOLDER\n"
+      "       vpupack plan [OPTIONS] [-- KOU3UPD-COMMAND-LINE]\n";
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {}, {"create", "a"}, {"info"}, {"info", "a", "b"}, {"pack", "a", "b"}, {"INFO", "a"}, {"extract", "a"},
            {"check"}, {"pack", "--help"}}) {
@@ -250,3 +252,38 @@ TEST(VpuInspect, AgreesWithTheReaderOnEveryTruncationAndEveryChangedByte) {
 }
 
 }  // namespace
+
+TEST(PlanOptions, ReadsFoldersCodesAndKou3updsWordsAndRefusesWhatIsNoCode) {
+  struct Case {
+    std::vector<const char*> args;
+    std::string expected;  // the options read, or why they are refused
+  };
+  const auto read = [](std::vector<const char*> args) {
+    args.insert(args.begin(), "plan");
+    PlanOptions options;
+    std::string why;
+    if (!planParseOptions(static_cast<int>(args.size()), args.data(), options, why)) return why;
+    std::string text = std::string(options.drive ? options.drive : "-") + "|" + (options.host ? options.host : "-") +
+                       "|" + (options.temp ? options.temp : "-") + "|" + (options.json ? "json" : "text") + "|";
+    for (const uint32_t code : options.results) text += std::to_string(code) + ",";
+    return text + "|" + options.commandLine;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{}, "-|-|-|text||"},
+           {{"--drive", "/d", "--host", "C:\\H", "--temp", "C:\\T", "--json", "--", "/appStart"},
+            "/d|C:\\H|C:\\T|json||/appStart"},
+           {{"--result", "0xFFFFFFFF", "--result", "4294967295", "--result", "-1", "--result", "0x20000010",
+             "--result", "-2147483648", "--result", "0"},
+            "-|-|-|text|4294967295,4294967295,4294967295,536870928,2147483648,0,|"},
+           {{"--", "/runSetup", "/a b", "", "--json"}, "-|-|-|text||/runSetup \"/a b\" \"\" --json"},
+           {{"--result", "0x100000000"}, "--result 0x100000000: not a 32-bit code in decimal or 0x hex"},
+           {{"--result", "4294967296"}, "--result 4294967296: not a 32-bit code in decimal or 0x hex"},
+           {{"--result", "-2147483649"}, "--result -2147483649: not a 32-bit code in decimal or 0x hex"},
+           {{"--result", "0x"}, "--result 0x: not a 32-bit code in decimal or 0x hex"},
+           {{"--result", "12a"}, "--result 12a: not a 32-bit code in decimal or 0x hex"},
+           {{"--result"}, "--result needs a value"},
+           {{"/appStart"}, "unknown option /appStart"},
+       }) {
+    EXPECT_EQ(read(c.args), c.expected);
+  }
+}

@@ -40,6 +40,10 @@ constexpr Command kCommands[] = {
      "  Says which package kou3upd would take from a drive folder, and what a stopped run left there.\n"
      "  Exits 1 when the one taken for setup_ko_u3 or kou3lnch is missing, does not read or holds\n"
      "  no Windows program.\n"},
+    {"plan", "vpupack plan [OPTIONS] [-- KOU3UPD-COMMAND-LINE]",
+     "  Says what kou3upd would do, started with that command line: the package it takes, the files it\n"
+     "  writes, the programs it starts with their exact command lines, its log lines and its exit code.\n"
+     "  Starts nothing and writes nothing; vpupack plan --help lists its options.\n"},
 };
 
 constexpr const char* kExitCodes =
