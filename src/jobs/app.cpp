@@ -65,9 +65,10 @@ uint32_t u3AppStart(bool verifyPass) {
     filDeleteHeldFolder(workFolder.c_str(), held);
   }
 
-  // One repair attempt: fetch and verify the packages, then install once more.
-  if (!verifyPass && !u3IsSetupResultOk(result)) {
-    u3UpdatePkgs(true);
+  // One repair attempt: fetch and verify the packages, then install once more; none after a
+  // declined prompt, each pass of which would only prompt again.
+  if (!verifyPass && !u3IsSetupResultOk(result) && result != suite::kDeclined &&
+      u3UpdatePkgs(true) != suite::kDeclined) {
     u3AppStart(true);
   }
   return result;

@@ -43,7 +43,7 @@ uint32_t u3UpdatePkgs(bool verifyPass) {
     result = u3UnpackInstaller();
     sysRunAndWait(cmdLine, result, gSettings.hwnd);
   }
-  if (!verifyPass && !u3IsSetupResultOk(result)) u3UpdatePkgs(true);
+  if (!verifyPass && !u3IsSetupResultOk(result) && result != suite::kDeclined) u3UpdatePkgs(true);
   return result;
 }
 
