@@ -68,5 +68,5 @@ extern VolumeAclQuery gVolumeKeepsAcls;
 using DriveTypeQuery = UINT(WINAPI*)(LPCWSTR root);
 extern DriveTypeQuery gDriveType;  // GetDriveTypeW
 using VolumeInformationQuery = BOOL(WINAPI*)(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD serial,
-                                             LPDWORD nameLength, LPDWORD flags, LPWSTR fileSystem, DWORD fileSystemSize);
+                                             LPDWORD nameLength, LPDWORD flags, LPWSTR fileSystem, DWORD size);
 extern VolumeInformationQuery gVolumeInformation;  // GetVolumeInformationW

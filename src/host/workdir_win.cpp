@@ -170,7 +170,8 @@ uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPatte
       // another folder in its place, between the check and the deletions inside it. A folder
       // that someone holds open for writing is left as it is. Its owner is read through the same
       // handle: another user's run may be using it at this very moment.
-      const FileHandle held(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | (checkOwner ? READ_CONTROL : 0),
+      const FileHandle held(CreateFileW(folder.c_str(),
+                                        FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | (checkOwner ? READ_CONTROL : 0),
                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
       BY_HANDLE_FILE_INFORMATION information;
@@ -221,7 +222,8 @@ uint32_t createTempPath(std::string& result, const char* name, bool create, bool
   if (error == 0 && there && anew) {
     // Where the volume keeps no owners, nothing tells another user's folder from this user's.
     error = deletePath(sysWide(workPath.c_str()), L"*.*", true, true, gVolumeKeepsAcls(workPath.c_str()));
-    sysTrace("work folder %s: what was there removed, error %u", workPath.c_str(), error);
+    sysTrace("work folder %s: what was there removed, error %u%s", workPath.c_str(), error,
+             error == ERROR_ACCESS_DENIED ? " (another user's, or closed to this one: left as it is)" : "");
     there = false;
   }
   if (error == 0 && !there) error = sysCreatePrivateFolder(workPath.c_str());

@@ -95,7 +95,9 @@ std::wstring labelOf(PSECURITY_DESCRIPTOR descriptor) {
   BOOL present = FALSE, defaulted = FALSE;
   PACL sacl = nullptr;
   void* ace = nullptr;
-  if (!GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted) || !sacl || !GetAce(sacl, 0, &ace)) return L"";
+  if (!GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted) || !sacl || !GetAce(sacl, 0, &ace)) {
+    return L"";
+  }
   auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
   return std::to_wstring(label->Header.AceType) + L"/" + std::to_wstring(label->Header.AceFlags) + L"/" +
          std::to_wstring(label->Mask) + L"/" + std::to_wstring(*GetSidSubAuthority(&label->SidStart, 0));
@@ -182,7 +184,8 @@ TEST_F(WorkFolder, SecondCallHandsBackTheSameFolderWithItsContents) {
 
 std::wstring madeWith;
 BOOL WINAPI recordMade(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
-  madeWith = sddl(attributes->lpSecurityDescriptor, DACL_SECURITY_INFORMATION) + labelOf(attributes->lpSecurityDescriptor);
+  const PSECURITY_DESCRIPTOR descriptor = attributes->lpSecurityDescriptor;
+  madeWith = sddl(descriptor, DACL_SECURITY_INFORMATION) + labelOf(descriptor);
   return CreateDirectoryA(path, attributes);
 }
 
@@ -442,7 +445,9 @@ TEST_F(WorkFolder, DeleteTouchesOnlyMatchingFoldersAndMatchingContent) {
 
 // The real query, its Windows calls answering through their seams what no Wine drive is.
 UINT WINAPI remoteDrive(LPCWSTR) { return DRIVE_REMOTE; }
-BOOL WINAPI fatVolume(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD) { return *flags = 0, TRUE; }
+BOOL WINAPI fatVolume(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD) {
+  return *flags = 0, TRUE;
+}
 TEST_F(WorkFolder, OnlyALocalVolumeWithPersistentAclsKeepsThem) {
   EXPECT_TRUE(gVolumeKeepsAcls(box.root().c_str()));
   EXPECT_FALSE(gVolumeKeepsAcls("\\\\server\\share\\temp"));
