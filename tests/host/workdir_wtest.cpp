@@ -205,35 +205,46 @@ TEST_F(WorkFolder, IsMadeForTheCurrentUserAdministratorsAndSystemAlone) {
   EXPECT_TRUE(dacl == privateDacl(box) || dacl == L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + currentUser(box) + L")") << dacl;
 }
 
-// Wine keeps no DACL set on a folder that exists, and gives every file the current user as its
-// owner: the change and the owner are seen through their seams.
+// What the volume's two Windows calls answer: every Wine drive is a local NTFS one.
+enum Volume { kNtfs, kFat, kShare } volume;
+UINT WINAPI driveForTest(LPCWSTR) { return volume == kShare ? DRIVE_REMOTE : DRIVE_FIXED; }
+BOOL WINAPI volumeForTest(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD) {
+  return *flags = volume == kFat ? FILE_CASE_PRESERVED_NAMES : FILE_PERSISTENT_ACLS, TRUE;
+}
+
+// Wine keeps no DACL or label set on a folder that exists: the change and owners other than
+// the Unix account's are seen through their seams.
 TEST_F(WorkFolder, AnExistingOneIsMadePrivateUnlessAnotherUserOwnsIt) {
+  // The volume query itself, for real: a Wine drive keeps ACLs, a share does not.
+  EXPECT_TRUE(gVolumeKeepsAcls(box.root().c_str()));
+  EXPECT_FALSE(gVolumeKeepsAcls("\\\\server\\share\\temp"));
   setEnvironment("TEMP", box.folder("temp"));
   const std::string work = box.folder("temp\\kou3_ins");
   const Hook<OwnerQuery, &gOwnerQuery> ownerHook(ownerForTest);
   const Hook<DaclChange, &gDaclChange> daclHook(recordDacl);
-  // A volume without ACLs (FAT) answers with the owner Everyone: nothing to check or change there.
+  // A volume without ACLs (FAT) answers with the owner Everyone, and a share's owners are the
+  // server's: nothing to check or change there.
   const struct {
     std::wstring owner;
     uint32_t error;
-    bool keepsAcls;
-  } cases[] = {{currentUser(box), 0, true}, {L"BA", 0, true}, {L"SY", 0, true},
-               {L"WD", ERROR_ACCESS_DENIED, true}, {L"WD", 0, false}};
+    Volume volume;
+  } cases[] = {{currentUser(box), 0, kNtfs}, {L"BA", 0, kNtfs}, {L"SY", 0, kNtfs},
+               {L"WD", ERROR_ACCESS_DENIED, kNtfs}, {L"WD", 0, kFat}, {L"WD", 0, kShare}};
   writeText(joinPath(work, "left.dat"), "left by an earlier run");
-  static bool keepsAcls;
-  const Hook<VolumeAclQuery, &gVolumeKeepsAcls> volumeHook([](const char*) { return keepsAcls; });
+  const Hook<DriveTypeQuery, &gDriveType> driveHook(driveForTest);
+  const Hook<VolumeInformationQuery, &gVolumeInformation> volumeHook(volumeForTest);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.owner);
+    SCOPED_TRACE(c.owner + L" on volume " + std::to_wstring(c.volume));
     ConvertStringSidToSidW(c.owner.c_str(), &fakeOwner);
     const LocalMemory ownedOwner(fakeOwner);
-    keepsAcls = c.keepsAcls;
+    volume = c.volume;
     appliedDacl.clear();
     std::string result = "stale";
     EXPECT_EQ(filCreateTempPath(result, "kou3_ins", true), c.error);
     EXPECT_EQ(result, c.error == 0 ? work : "");
-    EXPECT_EQ(appliedDacl, c.error == 0 && c.keepsAcls ? privateDacl(box) + kPrivateLabel : L"");
+    EXPECT_EQ(appliedDacl, c.error == 0 && c.volume == kNtfs ? privateDacl(box) + kPrivateLabel : L"");
     constexpr ACCESS_MASK kNeeded = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_LIST_DIRECTORY | FILE_TRAVERSE;
-    if (c.error == 0 && c.keepsAcls) EXPECT_EQ(grantedToChange & kNeeded, kNeeded);
+    if (c.error == 0 && c.volume == kNtfs) EXPECT_EQ(grantedToChange & kNeeded, kNeeded);
   }
 }
 
@@ -441,22 +452,6 @@ TEST_F(WorkFolder, DeleteTouchesOnlyMatchingFoldersAndMatchingContent) {
   EXPECT_EQ(folderListing(box.root()), (Names{"beside.tmp", "work\\"}));
   EXPECT_EQ(folderListing(work), (Names{"top.tmp", "two\\"}));
   EXPECT_EQ(folderListing(joinPath(work, "two")), Names{"y.keep"});
-}
-
-// The real query, its Windows calls answering through their seams what no Wine drive is.
-UINT WINAPI remoteDrive(LPCWSTR) { return DRIVE_REMOTE; }
-BOOL WINAPI fatVolume(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD) {
-  return *flags = 0, TRUE;
-}
-TEST_F(WorkFolder, OnlyALocalVolumeWithPersistentAclsKeepsThem) {
-  EXPECT_TRUE(gVolumeKeepsAcls(box.root().c_str()));
-  EXPECT_FALSE(gVolumeKeepsAcls("\\\\server\\share\\temp"));
-  {
-    const Hook<DriveTypeQuery, &gDriveType> remote(remoteDrive);
-    EXPECT_FALSE(gVolumeKeepsAcls(box.root().c_str()));
-  }
-  const Hook<VolumeInformationQuery, &gVolumeInformation> fat(fatVolume);
-  EXPECT_FALSE(gVolumeKeepsAcls(box.root().c_str()));
 }
 
 // Wine shows a link to the search alone; here only the held sub-folder's handle says it is one.
