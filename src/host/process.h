@@ -12,9 +12,9 @@
 // through Windows' installer detection) cannot be created so: Windows refuses it with 740. An
 // elevated start (host/elevation.h) then runs it, its prompt owned by the window numbered
 // promptOwner (0: none), and exitCode is the program's own or the elevated copy's failure to start
-// it.
-bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError = nullptr,
-                    int32_t promptOwner = 0);
+// it. promptOwner has no default: a start that forgets the caller's window would put the prompt
+// behind it.
+bool sysExecAndWait(char* cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError, int32_t promptOwner);
 
 // Starts cmdLine as sysExecAndWait does (never elevated), with environment (a UTF-16 block, or
 // null for this process's) and folder as its current folder (null for this process's).
@@ -31,4 +31,4 @@ extern ProcessCreate gProcessCreate;
 // The jobs' way to run a child: result becomes the child's exit code, or the (never 0) error
 // code of a start that failed, so that a program that did not run never looks like success.
 // promptOwner as for sysExecAndWait.
-void sysRunAndWait(const std::string& cmdLine, uint32_t& result, int32_t promptOwner = 0);
+void sysRunAndWait(const std::string& cmdLine, uint32_t& result, int32_t promptOwner);

@@ -16,13 +16,20 @@ DWORD ownerOf(HANDLE object, PSID* owner, PSECURITY_DESCRIPTOR* descriptor) {
                          descriptor);
 }
 
+// The label goes with the DACL where the wanted descriptor has one (not on XP).
 DWORD protectDacl(HANDLE object, PSECURITY_DESCRIPTOR wanted) {
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL dacl = nullptr;
-  if (!GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted)) return lastError();
-  return SetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                         nullptr, nullptr, dacl, nullptr);
+  PACL sacl = nullptr;
+  if (!GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted) ||
+      !GetSecurityDescriptorSacl(wanted, &present, &sacl, &defaulted)) {
+    return lastError();
+  }
+  return SetSecurityInfo(object, SE_FILE_OBJECT,
+                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION |
+                             (sacl != nullptr ? LABEL_SECURITY_INFORMATION : 0),
+                         nullptr, nullptr, dacl, sacl);
 }
 
 // The user this process runs as.
@@ -57,21 +64,30 @@ uint32_t descriptorFor(const User& user, const wchar_t* sddl, LocalMemory& descr
   return 0;
 }
 
+// With a Medium label that keeps lower levels from reading as well as writing (by default they
+// may read, and so hold the object open). XP's SDDL knows no labels, and XP has no levels.
+uint32_t labelledDescriptor(const User& user, const wchar_t* sddl, const wchar_t* label, LocalMemory& descriptor) {
+  if (descriptorFor(user, (WideString(sddl) + label).c_str(), descriptor) == 0) return 0;
+  return descriptorFor(user, sddl, descriptor);
+}
+
 // P: nothing inherited; OICI: handed down to files and folders made inside; FA: full control.
 constexpr wchar_t kPrivate[] = L"D:P(A;OICI;FA;;;%U)(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+constexpr wchar_t kPrivateLabel[] = L"S:(ML;OICI;NRNW;;;ME)";
 
-uint32_t createFolder(const char* path, const wchar_t* sddl) {
+uint32_t createFolder(const char* path, const wchar_t* sddl, const wchar_t* label) {
   User user;
   LocalMemory descriptor;
   if (const uint32_t error = currentUser(user)) return error;
-  if (const uint32_t error = descriptorFor(user, sddl, descriptor)) return error;
+  if (const uint32_t error = labelledDescriptor(user, sddl, label, descriptor)) return error;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
-  if (CreateDirectoryA(path, &attributes)) return 0;
+  if (gCreateFolder(path, &attributes)) return 0;
   return sysNonZero(GetLastError(), ERROR_CANNOT_MAKE);
 }
 
 bool isOwnerAllowed(PSID owner, const User& user) {
-  return EqualSid(owner, user.sid()) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+  return EqualSid(owner, user.sid()) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+         IsWellKnownSid(owner, WinLocalSystemSid);
 }
 
 // Windows takes an object without a label for Medium. Only a Windows without labels (before
@@ -98,38 +114,48 @@ DWORD integrityOf(HANDLE object) {
   return SECURITY_MANDATORY_MEDIUM_RID;
 }
 
-// A volume that cannot be asked is taken to keep ACLs, so that what it holds is checked.
+// A volume that cannot be asked is taken to keep ACLs, so that what it holds is checked. A share
+// counts as one without: its files' owners and labels are the server's, and the local access check
+// reads a file there as Medium whoever wrote it.
 bool keepsAcls(const char* path) {
+  const WideString wide = sysWide(path);
+  // \\server\share and \\?\UNC\server\share name shares; \\?\C:\ and \\.\ this machine's volumes.
+  if ((wide.compare(0, 2, L"\\\\") == 0 && wide.find_first_of(L"?.", 2) != 2) ||
+      wide.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    return false;
+  }
   wchar_t root[MAX_PATH];
   DWORD flags = 0;
-  if (!GetVolumePathNameW(sysWide(path).c_str(), root, MAX_PATH) ||
-      !GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
-    return true;
-  }
-  return (flags & FILE_PERSISTENT_ACLS) != 0;
+  if (!GetVolumePathNameW(wide.c_str(), root, MAX_PATH)) return true;
+  if (gDriveType(root) == DRIVE_REMOTE) return false;
+  return !gVolumeInformation(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+         (flags & FILE_PERSISTENT_ACLS) != 0;
 }
 
 }  // namespace
 
+FolderCreate gCreateFolder = CreateDirectoryA;
+DriveTypeQuery gDriveType = GetDriveTypeW;
+VolumeInformationQuery gVolumeInformation = GetVolumeInformationW;
 OwnerQuery gOwnerQuery = ownerOf;
 DaclChange gDaclChange = protectDacl;
 IntegrityQuery gIntegrityOf = integrityOf;
 VolumeAclQuery gVolumeKeepsAcls = keepsAcls;
 
-uint32_t sysCreatePrivateFolder(const char* path) { return createFolder(path, kPrivate); }
+uint32_t sysCreatePrivateFolder(const char* path) { return createFolder(path, kPrivate, kPrivateLabel); }
 
 uint32_t sysCreateSharedFolder(const char* path) {
   // As the root of a system drive: users may list it and make files and folders (0x1200af: list,
   // add file, add folder, read attributes and extended attributes, traverse, read control,
   // synchronize) but hold no delete-child right; what each makes gets full control for its
   // maker (CREATOR OWNER), Administrators and SYSTEM.
-  return createFolder(path, L"D:P(A;;0x1200af;;;AU)(A;OICIIO;FA;;;CO)(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)");
+  return createFolder(path, L"D:P(A;;0x1200af;;;AU)(A;OICIIO;FA;;;CO)(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", L"");
 }
 
 uint32_t sysPrivateDescriptor(LocalMemory& descriptor) {
   User user;
   if (const uint32_t error = currentUser(user)) return error;
-  return descriptorFor(user, L"D:P(A;;FA;;;%U)(A;;FA;;;BA)(A;;FA;;;SY)", descriptor);
+  return labelledDescriptor(user, L"D:P(A;;FA;;;%U)(A;;FA;;;BA)(A;;FA;;;SY)", L"S:(ML;;NRNW;;;ME)", descriptor);
 }
 
 uint32_t sysTurnDescriptor(LocalMemory& descriptor) {
@@ -143,18 +169,25 @@ uint32_t sysTurnDescriptor(LocalMemory& descriptor) {
   return descriptorFor(user, kTurn, descriptor);
 }
 
+uint32_t sysCheckOwner(HANDLE object) {
+  User user;
+  if (const uint32_t error = currentUser(user)) return error;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
+  const DWORD status = gOwnerQuery(object, &owner, &ownerDescriptor);
+  const LocalMemory ownedDescriptor(ownerDescriptor);
+  if (status != ERROR_SUCCESS) return status;
+  return isOwnerAllowed(owner, user) ? 0 : ERROR_ACCESS_DENIED;
+}
+
 uint32_t sysMakePrivate(HANDLE folder, bool made) {
+  if (const uint32_t error = sysCheckOwner(folder)) return error;
+  if (made) return 0;
   User user;
   LocalMemory wanted;
   if (const uint32_t error = currentUser(user)) return error;
-  if (const uint32_t error = descriptorFor(user, kPrivate, wanted)) return error;
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
-  const DWORD status = gOwnerQuery(folder, &owner, &ownerDescriptor);
-  const LocalMemory ownedDescriptor(ownerDescriptor);
-  if (status != ERROR_SUCCESS) return status;
-  if (!isOwnerAllowed(owner, user)) return ERROR_ACCESS_DENIED;
-  return made ? 0 : gDaclChange(folder, wanted.get());
+  if (const uint32_t error = labelledDescriptor(user, kPrivate, kPrivateLabel, wanted)) return error;
+  return gDaclChange(folder, wanted.get());
 }
 
 uint32_t sysCheckPrivate(HANDLE file) {

@@ -33,7 +33,8 @@ uint32_t filCreateTempPath(std::string& result, const char* name, bool create, F
 // filCreateTempPath with create, but what is there under the name goes first, sub-folders and
 // read-only files included, so that the folder is always made by this run. 0 with the path, or
 // the Windows error code of the removal (145 when a link inside stays; 32 or 5 when another
-// program holds the folder) or of the steps above.
+// program holds the folder) or of the steps above. One of another owner (on a volume that keeps
+// ACLs) is refused with 5 before anything in it is touched.
 uint32_t filCreateFreshTempPath(std::string& result, const char* name, FolderHold* hold);
 
 // The folder the work folder goes into: TEMP, then TMP, then %SYSTEMDRIVE%\TEMP, then C:\TEMP,
@@ -65,6 +66,11 @@ uint32_t filCopyPath(const char* source, const char* destination);
 // Deletes the files directly inside the held folder (read-only ones stay), lets it go and
 // removes it. 0, or the last failure's error code (145 when something stays inside).
 uint32_t filDeleteHeldFolder(const char* folder, FolderHold& hold);
+
+// GetFileInformationByHandle on a folder held while it is emptied. Tests point it elsewhere: Wine
+// follows a Unix symbolic link through a handle, so that only the search shows it as a link.
+using HeldInformationQuery = BOOL(WINAPI*)(HANDLE folder, LPBY_HANDLE_FILE_INFORMATION information);
+extern HeldInformationQuery gHeldInformation;
 
 // Empties the folders matching folderPattern of the entries matching contentPattern (descending
 // into sub-folders when recurse is true) and removes them. 0, or the last failure's error code.

@@ -23,8 +23,9 @@ bool isReparsePoint(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPA
 // makes the handle count for sharing). Setting a DACL that files inside inherit needs the folder
 // listed and read as well.
 uint32_t openPrivate(const char* path, bool made, FileHandle& held) {
+  // Setting the label of one made before needs WRITE_OWNER too.
   FileHandle folder(CreateFileA(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL |
-                                          WRITE_DAC | SYNCHRONIZE,
+                                          WRITE_DAC | SYNCHRONIZE | (made ? 0 : WRITE_OWNER),
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION information;
@@ -53,8 +54,10 @@ uint32_t afterListing(uint32_t result) {
 // exactly.
 WideString folderPart(const WideString& path) { return path.substr(0, path.rfind(L'\\') + 1); }
 
-// force: read-only files go too (kou3upd's own copies keep their source's mark).
-uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse, bool force = false);
+// force: read-only files go too (kou3upd's own copies keep their source's mark). checkOwner: a
+// matched folder of another user is refused with 5 before anything in it is touched.
+uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse, bool force = false,
+                    bool checkOwner = false);
 
 uint32_t deleteContents(const WideString& folder, const wchar_t* contentPattern, bool recurse, bool force = false) {
   WideString pattern;
@@ -83,7 +86,8 @@ uint32_t deleteContents(const WideString& folder, const wchar_t* contentPattern,
   return result;
 }
 
-uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse, bool force) {
+uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPattern, bool recurse, bool force,
+                    bool checkOwner) {
   WIN32_FIND_DATAW match;
   const FindHandle folders(FindFirstFileW(folderPattern.c_str(), &match));
   if (!folders) return 0;
@@ -103,16 +107,20 @@ uint32_t deletePath(const WideString& folderPattern, const wchar_t* contentPatte
     {
       // Held while it is emptied, shared for reading alone: nobody may make it a link, or put
       // another folder in its place, between the check and the deletions inside it. A folder
-      // that someone holds open for writing is left as it is.
-      const FileHandle held(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                        nullptr));
+      // that someone holds open for writing is left as it is. Its owner is read through the same
+      // handle: another user's run may be using it at this very moment.
+      const FileHandle held(CreateFileW(folder.c_str(),
+                                        FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | (checkOwner ? READ_CONTROL : 0),
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
       BY_HANDLE_FILE_INFORMATION information;
-      if (!held || !GetFileInformationByHandle(held.get(), &information)) {
+      if (!held || !gHeldInformation(held.get(), &information)) {
         result = sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
         continue;
       }
-      if (const uint32_t refused = filNotAFolderOfItsOwn(information.dwFileAttributes)) {
+      uint32_t refused = filNotAFolderOfItsOwn(information.dwFileAttributes);
+      if (refused == 0 && checkOwner) refused = sysCheckOwner(held.get());
+      if (refused != 0) {
         result = refused;
         continue;
       }
@@ -148,8 +156,10 @@ uint32_t createTempPath(std::string& result, const char* name, bool create, bool
   bool there = attributes != INVALID_FILE_ATTRIBUTES || GetLastError() == ERROR_ACCESS_DENIED;
   uint32_t error = filNotAFolderOfItsOwn(attributes);
   if (error == 0 && there && anew) {
-    error = deletePath(sysWide(workPath.c_str()), L"*.*", true, true);
-    sysTrace("work folder %s: what was there removed, error %u", workPath.c_str(), error);
+    // Where the volume keeps no owners, nothing tells another user's folder from this user's.
+    error = deletePath(sysWide(workPath.c_str()), L"*.*", true, true, gVolumeKeepsAcls(workPath.c_str()));
+    sysTrace("work folder %s: what was there removed, error %u%s", workPath.c_str(), error,
+             error == ERROR_ACCESS_DENIED ? " (another user's, or closed to this one: left as it is)" : "");
     there = false;
   }
   if (error == 0 && !there) error = sysCreatePrivateFolder(workPath.c_str());
@@ -167,6 +177,8 @@ uint32_t createTempPath(std::string& result, const char* name, bool create, bool
 }
 
 }  // namespace
+
+HeldInformationQuery gHeldInformation = GetFileInformationByHandle;
 
 uint32_t filCreateTempPath(std::string& result, const char* name, bool create, FolderHold* hold) {
   return createTempPath(result, name, create, false, hold);

@@ -66,11 +66,17 @@ uint32_t u3AppStart(bool verifyPass) {
     filDeleteHeldFolder(workFolder.c_str(), held);
   }
 
-  // One repair attempt: fetch and verify the packages, then install once more.
-  if (!verifyPass && !u3IsSetupResultOk(result)) {
+  // One repair attempt: fetch and verify the packages, then install once more; none after a
+  // declined prompt, each pass of which would only prompt again.
+  if (!verifyPass && !u3IsSetupResultOk(result) && result != suite::kDeclined) {
     sysTrace("/appStart: %u (0x%X) is not an accepted result, so a repair follows: a verifying /updatePkgs, then a "
              "verifying pass", result, result);
     const uint32_t downloaded = u3UpdatePkgs(true);
+    if (downloaded == suite::kDeclined) {
+      sysTrace("/appStart ends with %u (0x%X), the first pass's result: the repair's download was declined, so no "
+               "verifying pass follows", result, result);
+      return result;
+    }
     const uint32_t reinstalled = u3AppStart(true);
     sysTrace("/appStart ends with %u (0x%X), the first pass's result: the caller learns how its start went, not how "
              "the repair went (verifying /updatePkgs %u (0x%X), verifying pass %u (0x%X))", result, result, downloaded,

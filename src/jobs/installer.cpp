@@ -45,7 +45,8 @@ uint32_t u3UpdatePkgs(bool verifyPass) {
     result = u3UnpackInstaller();
     sysRunAndWait(cmdLine, result, gSettings.hwnd);
   }
-  if (!verifyPass && !u3IsSetupResultOk(result)) {
+  // No verifying pass after a declined prompt: it would only prompt again.
+  if (!verifyPass && !u3IsSetupResultOk(result) && result != suite::kDeclined) {
     sysTrace("/updatePkgs: %u (0x%X) is not an accepted result, so a verifying pass follows", result, result);
     const uint32_t verified = u3UpdatePkgs(true);
     // Without this line the verifying pass's code, traced last, reads as the job's.

@@ -38,6 +38,9 @@ constexpr char kInstall[] = " /install";
 
 // Installer result codes the jobs act on.
 constexpr uint32_t kRepeatDownload = 0x20000010;  // the installer asks for one repeat
+// The user declined the prompt for administrator rights (ERROR_CANCELLED): no pass after it may
+// ask again.
+constexpr uint32_t kDeclined = 1223;
 }  // namespace suite
 
 // The results the installer and launcher report for a run that went well enough.

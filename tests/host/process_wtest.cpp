@@ -39,7 +39,7 @@ std::string doubleLine(const std::string& arguments) { return "\"" + doublePath(
 
 bool exec(const std::string& cmdLine, bool wait, uint32_t& exitCode, uint32_t* startError = nullptr) {
   std::string line = cmdLine;
-  return sysExecAndWait(line.data(), wait, exitCode, startError);
+  return sysExecAndWait(line.data(), wait, exitCode, startError, 0);
 }
 
 // Open handles of this process. Wine answers GetProcessHandleCount with 0 whatever is open, so
@@ -86,7 +86,7 @@ TEST_F(Process, RunHandsBackTheChildsExitCodeUnchanged) {
   for (const uint32_t code : kExitCodes) {
     SCOPED_TRACE(code);
     uint32_t result = kUntouched;
-    sysRunAndWait(doubleLine(" /stop"), result);
+    sysRunAndWait(doubleLine(" /stop"), result, 0);
     EXPECT_EQ(result, code);
   }
   EXPECT_EQ(journal().size(), kExitCodes.size());
@@ -107,7 +107,7 @@ TEST_F(Process, ChildGetsItsCommandLineByteForByte) {
     EXPECT_TRUE(exec(line, true, exitCode));
     EXPECT_EQ(exitCode, 0u);
     uint32_t result = kUntouched;
-    sysRunAndWait(line, result);
+    sysRunAndWait(line, result, 0);
     EXPECT_EQ(result, 0u);
     expected.push_back(std::string(kDouble) + "|" + line);
     expected.push_back(std::string(kDouble) + "|" + line);
@@ -189,7 +189,7 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
     EXPECT_EQ(runProcess("\"" + kou3upd() + "\" /kou3updElevatedStart \"" + planted + "\" " + line, {}, cwd), code);
     EXPECT_EQ(fileExists(planted), line != installer) << line;
   }
-  sysRunAndWait(doublePath() + " \t/stop", result);
+  sysRunAndWait(doublePath() + " \t/stop", result, 0);
   EXPECT_EQ(result, 0xFFFFFFFFu);
   Lines started = {std::string(kDouble) + "|" + installer,
                    std::string(kDouble) + "|U3_APP_DATA_PATH=" + drive + " U3_HOST_EXEC_PATH=" + host + " cwd=" + cwd,
@@ -215,11 +215,11 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   // A copy whose process the shell does not hand over is a start that failed. Where the request
   // folder keeps no ACLs, the run that asks starts the program itself instead.
   handsOverProcess = false;
-  sysRunAndWait(installer, result);
+  sysRunAndWait(installer, result, 0);
   EXPECT_EQ(result, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
   {
     const FatHook fat([](const char*) { return false; });
-    sysRunAndWait(installer, result);
+    sysRunAndWait(installer, result, 0);
     EXPECT_EQ(seenParameters.rfind(L"/kou3updElevatedStart", 0), std::wstring::npos);
   }
   handsOverProcess = true;
@@ -247,7 +247,7 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   EXPECT_EQ(result, 0x20000010u);
   EXPECT_EQ(seenOwner, reinterpret_cast<HWND>(intptr_t{77}));
   const ElevateHook realShell(elevate.original());
-  sysRunAndWait(doublePath() + " /stop", result);
+  sysRunAndWait(doublePath() + " /stop", result, 0);
   EXPECT_EQ(result, 0xFFFFFFFFu);
   started.insert(started.end(), {std::string(kDouble) + "|" + installer, std::string(kDouble) + "|\"" + doublePath() + "\" /stop"});
   EXPECT_EQ(journal(), started);
@@ -272,7 +272,7 @@ TEST_F(Process, WithoutAThreadErrorModeEachChildIsCreatedUnderTheModeTheProgramS
     return CreateHook::original()(cmdLine, info);
   });
   uint32_t result = kUntouched;
-  sysRunAndWait(doubleLine(" /stop"), result);
+  sysRunAndWait(doubleLine(" /stop"), result, 0);
   EXPECT_EQ(result, 0u);
   EXPECT_EQ(modeAtCreation, kStartMode);
   EXPECT_EQ(mode(), kOurs);
@@ -304,7 +304,7 @@ TEST_F(Process, StartThatFailsLeavesExitCodeAndGivesTheWindowsError) {
 
     // A job's result starts at 0: a start that failed must not leave it there.
     uint32_t result = 0;
-    sysRunAndWait(failing.line, result);
+    sysRunAndWait(failing.line, result, 0);
     EXPECT_THAT(result, failing.error);
   }
   EXPECT_TRUE(journal().empty());
@@ -349,9 +349,9 @@ TEST_F(Process, ManyStartsLeaveTheHandleCountFlat) {
   }
   for (int start = 0; start < kStarts; ++start) {
     uint32_t result = kUntouched;
-    sysRunAndWait(doubleLine(" /stop"), result);
+    sysRunAndWait(doubleLine(" /stop"), result, 0);
     ASSERT_EQ(result, 0u) << "start " << start;
-    sysRunAndWait(joinPath(host, "KernoU3.exe /stop"), result);
+    sysRunAndWait(joinPath(host, "KernoU3.exe /stop"), result, 0);
     ASSERT_EQ(result, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND)) << "start " << start;
   }
   EXPECT_EQ(openHandles(), before);

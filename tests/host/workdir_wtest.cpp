@@ -90,12 +90,27 @@ DWORD ownerForTest(HANDLE, PSID* owner, PSECURITY_DESCRIPTOR*) {
   return ERROR_SUCCESS;
 }
 
+// A descriptor's label as "type/ACE flags/mask/level" (Wine's SDDL text leaves labels out).
+std::wstring labelOf(PSECURITY_DESCRIPTOR descriptor) {
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL sacl = nullptr;
+  void* ace = nullptr;
+  if (!GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted) || !sacl || !GetAce(sacl, 0, &ace)) {
+    return L"";
+  }
+  auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+  return std::to_wstring(label->Header.AceType) + L"/" + std::to_wstring(label->Header.AceFlags) + L"/" +
+         std::to_wstring(label->Mask) + L"/" + std::to_wstring(*GetSidSubAuthority(&label->SidStart, 0));
+}
+// Medium, no reading or writing up, handed down to what is made inside.
+constexpr wchar_t kPrivateLabel[] = L"17/3/3/8192";
+
 std::wstring appliedDacl;
 ACCESS_MASK grantedToChange;
-// Records the DACL and what the handle it is set through may do: setting a DACL that files
-// inside inherit reads the old one and lists the folder.
+// Records the DACL and label and what the handle they are set through may do: setting a DACL
+// that files inside inherit reads the old one and lists the folder.
 DWORD recordDacl(HANDLE folder, PSECURITY_DESCRIPTOR wanted) {
-  appliedDacl = sddl(wanted, DACL_SECURITY_INFORMATION);
+  appliedDacl = sddl(wanted, DACL_SECURITY_INFORMATION) + labelOf(wanted);
   using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
   const auto query = reinterpret_cast<QueryObject>(
       reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
@@ -167,45 +182,69 @@ TEST_F(WorkFolder, SecondCallHandsBackTheSameFolderWithItsContents) {
   EXPECT_EQ(readText(joinPath(second, "left.txt")), "from the first run");
 }
 
+std::wstring madeWith;
+BOOL WINAPI recordMade(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+  const PSECURITY_DESCRIPTOR descriptor = attributes->lpSecurityDescriptor;
+  madeWith = sddl(descriptor, DACL_SECURITY_INFORMATION) + labelOf(descriptor);
+  return CreateDirectoryA(path, attributes);
+}
+
+// Wine keeps no label on a file: the descriptors are seen as they are handed to Windows.
 TEST_F(WorkFolder, IsMadeForTheCurrentUserAdministratorsAndSystemAlone) {
   setEnvironment("TEMP", box.folder("temp"));
   std::string made;
+  const Hook<FolderCreate, &gCreateFolder> hook(recordMade);
   ASSERT_EQ(filCreateTempPath(made, "kou3_ins", true), 0u);
+  EXPECT_EQ(madeWith, privateDacl(box) + kPrivateLabel);
+  LocalMemory request;  // the elevated copy's request: the same, for a file
+  ASSERT_EQ(sysPrivateDescriptor(request), 0u);
+  EXPECT_EQ(labelOf(request.get()), L"17/0/3/8192");
   // Wine keeps only the mode bits that a DACL maps to: then full control for the user and
   // SYSTEM, and no access for Everyone (WD), which a folder made without that DACL has.
   const std::wstring dacl = sddlOf(made, DACL_SECURITY_INFORMATION);
   EXPECT_TRUE(dacl == privateDacl(box) || dacl == L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + currentUser(box) + L")") << dacl;
 }
 
-// Wine keeps no DACL set on a folder that exists, and gives every file the current user as its
-// owner: the change and the owner are seen through their seams.
+// What the volume's two Windows calls answer: every Wine drive is a local NTFS one.
+enum Volume { kNtfs, kFat, kShare } volume;
+UINT WINAPI driveForTest(LPCWSTR) { return volume == kShare ? DRIVE_REMOTE : DRIVE_FIXED; }
+BOOL WINAPI volumeForTest(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD) {
+  return *flags = volume == kFat ? FILE_CASE_PRESERVED_NAMES : FILE_PERSISTENT_ACLS, TRUE;
+}
+
+// Wine keeps no DACL or label set on a folder that exists: the change and owners other than
+// the Unix account's are seen through their seams.
 TEST_F(WorkFolder, AnExistingOneIsMadePrivateUnlessAnotherUserOwnsIt) {
+  // The volume query itself, for real: a Wine drive keeps ACLs, a share does not.
+  EXPECT_TRUE(gVolumeKeepsAcls(box.root().c_str()));
+  EXPECT_FALSE(gVolumeKeepsAcls("\\\\server\\share\\temp"));
   setEnvironment("TEMP", box.folder("temp"));
   const std::string work = box.folder("temp\\kou3_ins");
   const Hook<OwnerQuery, &gOwnerQuery> ownerHook(ownerForTest);
   const Hook<DaclChange, &gDaclChange> daclHook(recordDacl);
-  // A volume without ACLs (FAT) answers with the owner Everyone: nothing to check or change there.
+  // A volume without ACLs (FAT) answers with the owner Everyone, and a share's owners are the
+  // server's: nothing to check or change there.
   const struct {
     std::wstring owner;
     uint32_t error;
-    bool keepsAcls;
-  } cases[] = {{currentUser(box), 0, true}, {L"BA", 0, true}, {L"SY", ERROR_ACCESS_DENIED, true},
-               {L"WD", ERROR_ACCESS_DENIED, true}, {L"WD", 0, false}};
+    Volume volume;
+  } cases[] = {{currentUser(box), 0, kNtfs}, {L"BA", 0, kNtfs}, {L"SY", 0, kNtfs},
+               {L"WD", ERROR_ACCESS_DENIED, kNtfs}, {L"WD", 0, kFat}, {L"WD", 0, kShare}};
   writeText(joinPath(work, "left.dat"), "left by an earlier run");
-  static bool keepsAcls;
-  const Hook<VolumeAclQuery, &gVolumeKeepsAcls> volumeHook([](const char*) { return keepsAcls; });
+  const Hook<DriveTypeQuery, &gDriveType> driveHook(driveForTest);
+  const Hook<VolumeInformationQuery, &gVolumeInformation> volumeHook(volumeForTest);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.owner);
+    SCOPED_TRACE(c.owner + L" on volume " + std::to_wstring(c.volume));
     ConvertStringSidToSidW(c.owner.c_str(), &fakeOwner);
     const LocalMemory ownedOwner(fakeOwner);
-    keepsAcls = c.keepsAcls;
+    volume = c.volume;
     appliedDacl.clear();
     std::string result = "stale";
     EXPECT_EQ(filCreateTempPath(result, "kou3_ins", true), c.error);
     EXPECT_EQ(result, c.error == 0 ? work : "");
-    EXPECT_EQ(appliedDacl, c.error == 0 && c.keepsAcls ? privateDacl(box) : L"");
-    constexpr ACCESS_MASK kNeeded = READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | FILE_TRAVERSE;
-    if (c.error == 0 && c.keepsAcls) EXPECT_EQ(grantedToChange & kNeeded, kNeeded);
+    EXPECT_EQ(appliedDacl, c.error == 0 && c.volume == kNtfs ? privateDacl(box) + kPrivateLabel : L"");
+    constexpr ACCESS_MASK kNeeded = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+    if (c.error == 0 && c.volume == kNtfs) EXPECT_EQ(grantedToChange & kNeeded, kNeeded);
   }
 }
 
@@ -413,6 +452,23 @@ TEST_F(WorkFolder, DeleteTouchesOnlyMatchingFoldersAndMatchingContent) {
   EXPECT_EQ(folderListing(box.root()), (Names{"beside.tmp", "work\\"}));
   EXPECT_EQ(folderListing(work), (Names{"top.tmp", "two\\"}));
   EXPECT_EQ(folderListing(joinPath(work, "two")), Names{"y.keep"});
+}
+
+// Wine shows a link to the search alone; here only the held sub-folder's handle says it is one.
+BOOL WINAPI secondHeldIsALink(HANDLE folder, LPBY_HANDLE_FILE_INFORMATION information) {
+  static int held = 0;
+  const BOOL read = Hook<HeldInformationQuery, &gHeldInformation>::original()(folder, information);
+  if (++held == 2) information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  return read;
+}
+TEST_F(WorkFolder, ASubFolderThatIsALinkThroughItsHandleIsNeitherEnteredNorRemoved) {
+  setEnvironment("TEMP", box.folder("temp"));
+  writeText(joinPath(box.folder("temp\\kou3_ins\\linked"), "a.txt"), "kept");
+  const Hook<HeldInformationQuery, &gHeldInformation> hook(secondHeldIsALink);
+  std::string result;
+  FolderHold hold;
+  EXPECT_EQ(filCreateFreshTempPath(result, "kou3_ins", &hold), static_cast<uint32_t>(ERROR_DIR_NOT_EMPTY));
+  EXPECT_EQ(readText(joinPath(box.root(), "temp\\kou3_ins\\linked\\a.txt")), "kept");
 }
 
 // tests/e2e/linked_folder.sh makes <linked>\temp\kou3_ins a symbolic link to <linked>\target on

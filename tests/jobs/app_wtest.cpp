@@ -113,7 +113,16 @@ TEST_P(AppStartAccepted, OnePassOnACopyOfTheDrive) {
   EXPECT_FALSE(folderExists(work()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, AppStartAccepted, ::testing::Values(0x20000012u, 0u, 145u, 0x20000010u));
+// 1223: the prompt was declined, and no pass after it may prompt again.
+INSTANTIATE_TEST_SUITE_P(Codes, AppStartAccepted, ::testing::Values(0x20000012u, 0u, 145u, 0x20000010u, 1223u));
+
+TEST_F(AppStart, DeclinedVerifyingDownloadEndsTheRepair) {
+  packDouble("setup_ko_u3-1.vpu");
+  script("setup.exe", {"2", "1223", "0"});
+  EXPECT_EQ(run("/appStart", tempEnv()), 2u);
+  EXPECT_EQ(log(), firstPassLog(2));
+  EXPECT_EQ(journal(), (Lines{"setup.exe|" + installerLine(false), "setup.exe|" + verifyingDownloadLine()}));
+}
 
 class AppStartRejected : public AppStart, public ::testing::WithParamInterface<uint32_t> {};
 

@@ -112,6 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
     Answers, UpdatePkgsRuns,
     ::testing::Values(
         PkgsCase{"AcceptedRunsOnce", {"0", "9"}, {false}, 0},
+        PkgsCase{"DeclinedPromptIsFinal", {"1223", "9"}, {false}, 1223},
+        PkgsCase{"DeclinedRepeatIsFinal", {"0x20000010", "1223", "9"}, {false, false}, 1223},
         PkgsCase{"DirectoryNotEmptyRunsOnce", {"145", "9"}, {false}, 145},
         PkgsCase{"RepeatUnpacksAgainThenVerifies", {"0x20000010 move-self:first.exe", "7", "3"}, {false, false, true}, 7},
         PkgsCase{"AcceptedRepeatEndsThere", {"0x20000010", "0", "9"}, {false, false}, 0},

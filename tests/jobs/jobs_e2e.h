@@ -68,6 +68,9 @@ class JobsE2E : public E2E {
     if (!linkedFolders().empty()) {
       temps.push_back({"kou3_ins is a link to a folder with files", {{"TEMP", joinPath(linkedFolders(), "temp")}},
                        kCantAccessFile});
+      // Where root ran linked_folder.sh, another account's kou3_ins, which it checks is left as it was.
+      const std::string foreign = joinPath(linkedFolders(), "foreign");
+      if (folderExists(foreign)) temps.push_back({"kou3_ins is another user's", {{"TEMP", foreign}}, 5});
     }
     return temps;
   }
