@@ -35,11 +35,12 @@ uint32_t sysStartElevated(const char* cmdLine, bool wait, uint32_t& exitCode, in
 // the line the copy was given, then starts that. The program's exit code, or the error code of a
 // start that failed, or of a request refused with nothing started and left where it is: 2 or 3
 // when it is missing (or used already), 32 while another program keeps it open past the pauses
-// that a scanner's brief look needs, 5 when it lies on a volume without ACLs or not on this
-// machine, is not private to this user, is labelled below Medium, holds another command line
-// (in its ANSI bytes, or as the prompt showed it in UTF-16) or cannot be deleted through the
-// handle that read it, 13 (ERROR_INVALID_DATA) when it does not read, has a second name or is no
-// file on a disk. The copy writes no trace file, whatever its environment names.
+// that a scanner's brief look needs, 1307 (ERROR_INVALID_OWNER) when this user does not own it,
+// 5 when it lies on a volume without ACLs or not on this machine, is open to anyone but this
+// user, Administrators and SYSTEM, is labelled below Medium, holds another command line (in its
+// ANSI bytes, or as the prompt showed it in UTF-16) or cannot be deleted through the handle that
+// read it, 13 (ERROR_INVALID_DATA) when it does not read, has a second name or is no file on a
+// disk. The copy writes no trace file, whatever its environment names.
 uint32_t sysRunElevatedRequest(const char* requestPath, const char* cmdLine);
 
 // What this run's token tells of its elevation (TokenElevationType, Vista on; Default before),

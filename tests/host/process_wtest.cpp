@@ -223,8 +223,8 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
     std::function<bool()> plant;
     uint32_t code;
   } copies[] = {
-      {L"cmd /c echo planted", plant, 5}, {L"", plant, 5}, {wideA, plant, 5},
-      {widen(installer), [&] { return plant() && giveAway(planted); }, 5},
+      {L"planted\" " + widen(installer), plant, 5}, {L"", plant, 5}, {wideA, plant, 5},
+      {widen(installer), [&] { return plant() && giveAway(planted); }, ERROR_INVALID_OWNER},
       {widen(installer), [&] { return plant(true); }, 5},
       {widen(installer), [&] { return plant() && CreateHardLinkA((planted + "2").c_str(), planted.c_str(), nullptr); }, 13},
       {widen(installer), plant, 7},
