@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 
-#include <functional>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -12,11 +11,9 @@
 #include "host/dllsearch.h"
 #include "host/elevation.h"
 #include "host/security.h"
-#include "host/trace.h"
 #include "host/win.h"
 #include "inprocess.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 
 using ::testing::AnyOf;
@@ -156,25 +153,16 @@ using ElevateHook = Hook<ElevatedStart, &gElevatedStart>;
 using TokenHook = Hook<TokenQuery, &gTokenFacts>;
 using FatHook = Hook<VolumeAclQuery, &gVolumeKeepsAcls>;
 
-// Gives path to another Unix account, as root may: Wine then reads its owner as Anonymous
-// (S-1-5-7). Wine hands back no process of a Unix program to wait for: the owner is watched.
-bool giveAway(const std::string& path) {
-  using UnixName = char*(CDECL*)(const wchar_t*);
-  const auto unixName = reinterpret_cast<UnixName>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
-  char* name = unixName != nullptr ? unixName(widen(path).c_str()) : nullptr;
-  std::string line = "/bin/chown nobody \"" + std::string(name != nullptr ? name : "") + "\"";
+// Gives path to another Unix account, as root may: Wine then reads its owner as S-1-5-7. It hands
+// back no process of a Unix program to wait for.
+void giveAway(const std::string& path) {
+  char* name = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"))(widen(path).c_str());
+  std::string line = "/bin/chown nobody \"" + std::string(name) + "\"";
   HeapFree(GetProcessHeap(), 0, name);
   STARTUPINFOA startup{sizeof startup};
   PROCESS_INFORMATION info{};
   CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
-  for (int wait = 0; wait < 500; Sleep(10), ++wait) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
-    const LocalMemory owned(descriptor);
-    if (owner != nullptr && IsWellKnownSid(owner, WinAnonymousSid)) return true;
-  }
-  return false;
+  for (int wait = 0; wait < 500 && sysCheckPrivate(FileHandle(CreateFileA(path.c_str(), READ_CONTROL, 7, nullptr, OPEN_EXISTING, 0, nullptr)).get()) != ERROR_INVALID_OWNER; ++wait) Sleep(10);
 }
 
 }  // namespace
@@ -200,54 +188,39 @@ TEST_F(Process, ProgramThatAsksForElevationGetsWhatANormalStartGivesThroughAnEle
   EXPECT_EQ(seenOwner, reinterpret_cast<HWND>(intptr_t{-1234})) << "the prompt's owner is the caller's window";
   EXPECT_EQ(seenParameters.substr(seenParameters.rfind(L".req\" ") + 6), widen(installer)) << "shown by the prompt";
   // A request another program wrote (a real one's bytes) starts only the copy's own line, and
-  // only then goes: the copy deletes no file that fails its checks. Each request below is refused
-  // by one check alone, the copy's trace file by none: it writes none.
+  // only then goes: the copy deletes no file that fails its checks. Each one below fails one check
+  // alone (owner, DACL, links, a line that differs in ANSI or in UTF-16 alone); none is traced.
   const std::string planted = joinPath(box.folder("planted"), "planted.req");
-  const std::string trace = joinPath(box.folder("trace"), "copy.log");
-  const auto plant = [&](bool open = false) {
+  const auto plant = [&](char how = ' ') {
     DeleteFileA(planted.c_str());
     DeleteFileA((planted + "2").c_str());
-    PSECURITY_DESCRIPTOR everyone = nullptr;
     LocalMemory descriptor;
-    if (open) ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;WD)", SDDL_REVISION_1, &everyone, nullptr);
-    if (open) descriptor.reset(everyone);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, open || sysPrivateDescriptor(descriptor) == 0 ? descriptor.get() : nullptr, FALSE};
-    const FileHandle file(CreateFileA(planted.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, 0, nullptr));
+    SECURITY_ATTRIBUTES privateFile{sizeof privateFile, sysPrivateDescriptor(descriptor) ? nullptr : descriptor.get(), FALSE};
+    if (how == 'e' && ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;WD)", SDDL_REVISION_1, &privateFile.lpSecurityDescriptor, nullptr)) descriptor.reset(privateFile.lpSecurityDescriptor);
+    const FileHandle file(CreateFileA(planted.c_str(), GENERIC_WRITE, 0, &privateFile, CREATE_NEW, 0, nullptr));
     DWORD written = 0;
     return file && WriteFile(file.get(), requestBytes.data(), static_cast<DWORD>(requestBytes.size()), &written, nullptr);
   };
   std::wstring wideA = widen(installer);
   wideA.back() = L'\x0100';  // best fit gives 'A' in the ANSI line, as Wine's code page 1252 does
-  const struct {
-    std::wstring line;
-    std::function<bool()> plant;
-    uint32_t code;
-  } copies[] = {
-      {L"planted\" " + widen(installer), plant, 5}, {L"", plant, 5}, {wideA, plant, 5},
-      {widen(installer), [&] { return plant() && giveAway(planted); }, ERROR_INVALID_OWNER},
-      {widen(installer), [&] { return plant(true); }, 5},
-      {widen(installer), [&] { return plant() && CreateHardLinkA((planted + "2").c_str(), planted.c_str(), nullptr); }, 13},
-      {widen(installer), plant, 7},
-      {widen(installer), [&] {  // held for a moment, as a scanner does
-         static FileHandle held;
-         held.reset(plant() ? CreateFileA(planted.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) : INVALID_HANDLE_VALUE);
-         std::thread([] { Sleep(300); held.reset(); }).detach();
-         return static_cast<bool>(held);
-       }, 7},
-  };
-  for (const auto& copy : copies) {
-    SCOPED_TRACE(sysTraceText(copy.line.c_str()));
-    ASSERT_TRUE(copy.plant());
-    EXPECT_EQ(runProcess(L"\"" + widen(kou3upd()) + L"\" /kou3updElevatedStart \"" + widen(planted) + L"\" " + copy.line,
-                         {{"KOU3UPD_TRACE", trace}}, cwd), copy.code);
-    EXPECT_EQ(fileExists(planted), copy.code != 7);
+  static FileHandle held;  // as a scanner holds a new file for a moment
+  for (const auto& [line, how, code] : {std::tuple<std::wstring, char, uint32_t>{L"x\" " + widen(installer), ' ', 5}, {L"", ' ', 5},
+        {wideA, ' ', 5}, {widen(installer), 'o', 1307}, {widen(installer), 'e', 5}, {widen(installer), 'l', 13}, {widen(installer), ' ', 7}, {widen(installer), 'h', 7}}) {
+    ASSERT_TRUE(plant(how));
+    if (how == 'o') giveAway(planted);
+    if (how == 'l') CreateHardLinkA((planted + "2").c_str(), planted.c_str(), nullptr);
+    if (how == 'h') held.reset(CreateFileA(planted.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (how == 'h') std::thread([] { Sleep(300); held.reset(); }).detach();
+    EXPECT_EQ(runProcess(L"\"" + widen(kou3upd()) + L"\" /kou3updElevatedStart \"" + widen(planted) + L"\" " + line,
+                         {{"KOU3UPD_TRACE", joinPath(cwd, "copy.log")}}, cwd), code) << how << code;
+    EXPECT_EQ(fileExists(planted), code != 7) << how << code;
   }
-  EXPECT_FALSE(fileExists(trace));
+  EXPECT_FALSE(fileExists(joinPath(cwd, "copy.log")));
   sysRunAndWait(doublePath() + " \t/stop", result);
   EXPECT_EQ(result, 0xFFFFFFFFu);
   // One labelled below Medium, or on a volume without ACLs (FAT, or on another machine), where
-  // anyone may have written it, starts nothing and stays: seams, since Wine has neither. In a copy
-  // whose own line the prompt showed, so that no other check refuses it.
+  // anyone may have written it, starts nothing and stays: seams, since Wine has neither. Checked
+  // as the copy that the prompt showed would, so that no other check refuses it.
   static std::wstring ownLine;
   ownLine = L"kou3upd.exe /kou3updElevatedStart \"" + widen(planted) + L"\" " + widen(installer);
   const Hook<CommandLineQuery, &gOwnCommandLine> ownCommandLine([] { return ownLine.c_str(); });
