@@ -19,9 +19,12 @@ constexpr char kPrivatePrefix[] = "kou3upd\\";
 constexpr char kMutexName[] = "kou3upd-turn";
 
 // The name of the event that a run holding the turn keeps open, so that its descendants know it:
-// with the holder's creation time, so that no program can make it before the holder exists.
+// with the holder's creation time (16 hexadecimal digits), so that no program can make it before
+// the holder exists.
 std::string holderMark(const std::string& prefix, uint32_t processId, uint64_t created) {
-  return prefix + "kou3upd-turn-holder-" + std::to_string(processId) + "-" + std::to_string(created);
+  std::string time(16, '0');
+  for (std::size_t digit = 16; digit-- > 0; created >>= 4) time[digit] = "0123456789abcdef"[created & 15];
+  return prefix + "kou3upd-turn-holder-" + std::to_string(processId) + "-" + time;
 }
 
 // Whether this run's parent, or its parent's parent and so on, holds the turn: each of them waits

@@ -11,7 +11,9 @@
 namespace {
 
 std::string holderMark(const char* prefix, DWORD id) {
-  return prefix + std::string("kou3upd-turn-holder-") + std::to_string(id) + "-" + std::to_string(sysCreationTime(id));
+  char time[17];
+  std::snprintf(time, sizeof time, "%016llx", static_cast<unsigned long long>(sysCreationTime(id)));
+  return prefix + std::string("kou3upd-turn-holder-") + std::to_string(id) + "-" + time;
 }
 
 // The private namespace of Windows 7 on, which Wine lacks, stood in for by an object folder
