@@ -22,8 +22,7 @@ std::vector<std::string> boundary;
 HANDLE WINAPI createBoundary(LPCWSTR, ULONG) { return boundary.clear(), &boundary; }
 BOOL WINAPI addSid(HANDLE*, PSID sid) {
   char* text = nullptr;
-  ConvertSidToStringSidA(sid, &text);
-  boundary.push_back(text);
+  boundary.push_back(ConvertSidToStringSidA(sid, &text) ? text : "?");
   return LocalFree(text), TRUE;
 }
 VOID WINAPI deleteBoundary(HANDLE) {}
@@ -32,10 +31,8 @@ HANDLE WINAPI objectFolder(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR prefix) {
   ProcessIdToSessionId(GetCurrentProcessId(), &session);
   std::wstring name = L"\\Sessions\\" + std::to_wstring(session) + L"\\BaseNamedObjects\\" + prefix;
   UNICODE_STRING text{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), name.data()};
-  OBJECT_ATTRIBUTES object{};
-  object.Length = sizeof object;
-  object.ObjectName = &text;
-  object.Attributes = 0x80;  // OBJ_OPENIF
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &text, OBJ_OPENIF, nullptr, nullptr);
   HANDLE folder = nullptr;
   reinterpret_cast<LONG(WINAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*)>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateDirectoryObject"))(&folder, 0xF000F, &object);
   return folder;
@@ -57,15 +54,10 @@ TEST(Turn, RunsOutWithBusyWhileHeldAndTakesTheHoldersMarkAwayWithIt) {
     ours.release();
     EXPECT_FALSE(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, mark.c_str()))) << "children would skip their turn";
   }
-  HANDLE token = nullptr;
   alignas(TOKEN_USER) BYTE user[256];
   DWORD size = 0;
-  char* userText = nullptr;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) && GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
-              ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &userText));
-  CloseHandle(token);
-  EXPECT_EQ(boundary, (std::vector<std::string>{userText, "S-1-16-8192"}));
-  LocalFree(userText);
+  ASSERT_TRUE(GetTokenInformation(GetCurrentProcessToken(), TokenUser, user, sizeof user, &size) && addSid(nullptr, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+  EXPECT_EQ(boundary, (std::vector<std::string>{boundary.back(), "S-1-16-8192", boundary.back()})) << "this user's SID and the Medium label";
 }
 
 // Lower levels are kept out of the turn, and a holder's mark of theirs (a seam: Wine has no levels)
