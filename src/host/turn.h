@@ -47,7 +47,7 @@ class Turn {
   // descendant of the holder, or without turns when the system offers no mutex at all; ERROR_BUSY
   // (170) when another run kept the turn all that time; the Windows error code when the turn is
   // there but closed to this run (5, also when another program made this run's holder mark), or
-  // cannot be waited for. Two runs never go on together.
+  // cannot be waited for, or its holder mark cannot be made. Two runs never go on together.
   uint32_t take(uint32_t waitLimitMs = kTurnWaitLimitMs);
   void release();
 

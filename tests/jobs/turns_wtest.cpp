@@ -90,6 +90,10 @@ TEST(Turn, LowerIntegrityLevelsCanNeitherOpenTheTurnNorMarkAHolder) {
     EXPECT_EQ(turn.take(0), 5u) << "a mutex that a lower level made before any run holds nothing up";
   }
   level = SECURITY_MANDATORY_MEDIUM_RID;
+  {
+    const KernelHandle squatted(CreateMutexA(nullptr, FALSE, holderMark("Local\\", GetCurrentProcessId()).c_str()));
+    EXPECT_EQ(Turn().take(0), static_cast<uint32_t>(ERROR_INVALID_HANDLE)) << "another kind of object under this run's mark";
+  }
   const KernelHandle mark(CreateEventA(nullptr, TRUE, FALSE, holderMark("Local\\", GetCurrentProcessId()).c_str()));
   EXPECT_EQ(Turn().take(0), 5u) << "this run's mark, made by another program";
   char self[MAX_PATH];
