@@ -190,8 +190,9 @@ uint32_t Turn::take(uint32_t waitLimitMs) {
   // A mark there already is another program's, which may outlive this turn: runs that it let
   // go ahead would not wait for the next holder. Without a mark, the programs this run starts
   // would wait for it to the end of their time.
-  KernelHandle mark(CreateEventA(&turnAttributes.attributes, TRUE, FALSE,
-                                 holderMark(prefix, GetCurrentProcessId(), sysCreationTime(GetCurrentProcessId())).c_str()));
+  const DWORD self = GetCurrentProcessId();
+  KernelHandle mark(
+      CreateEventA(&turnAttributes.attributes, TRUE, FALSE, holderMark(prefix, self, sysCreationTime(self)).c_str()));
   const DWORD markError = mark ? GetLastError() : sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
   if (!mark || markError == ERROR_ALREADY_EXISTS) {
     sysTrace("turn: this run's holder mark was made by another program, or cannot be (error %lu); ending", markError);
