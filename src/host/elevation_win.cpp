@@ -8,6 +8,7 @@
 
 #include "host/ansi.h"
 #include "host/dllsearch.h"
+#include "host/files.h"
 #include "host/process.h"
 #include "host/security.h"
 #include "host/trace.h"
@@ -151,8 +152,26 @@ bool deleteThrough(HANDLE file) {
 // ANSI line it was handed may have had characters mapped to look-alikes ("best fit").
 bool promptShowed(const std::string& cmdLine) {
   const WideString shown = L"\" " + sysWide(cmdLine.c_str());
-  const WideString own = GetCommandLineW();
+  const WideString own = gOwnCommandLine();
   return own.size() >= shown.size() && own.compare(own.size() - shown.size(), shown.size(), shown) == 0;
+}
+
+// A scanner may hold the new request for a moment, without sharing: its open is tried again then.
+// Not through a link.
+uint32_t openRequest(const char* path, FileHandle& file) {
+  for (unsigned attempt = 0;;) {
+    file.reset(CreateFileA(path, GENERIC_READ | READ_CONTROL | DELETE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (file) return 0;
+    const uint32_t error = sysNonZero(GetLastError(), ERROR_FILE_NOT_FOUND);
+    if (!sysRetryBusy(error, path, attempt)) return error;
+  }
+}
+
+// A refusal, with the check that refused it in the trace.
+uint32_t refused(uint32_t error, const char* why) {
+  sysTrace("elevated copy: the request %s", why);
+  return error;
 }
 
 // Reads the request, checks it and deletes it. Any program of the user may have written it and
@@ -160,59 +179,78 @@ bool promptShowed(const std::string& cmdLine) {
 // above, and holds cmdLine, the line that the copy was given and the prompt showed. A file that
 // fails is left alone: this copy runs elevated, and deletes nothing it was merely pointed at.
 uint32_t takeRequest(const char* path, const char* cmdLine, Request& request) {
-  // Not through a link.
-  const FileHandle file(CreateFileA(path, GENERIC_READ | READ_CONTROL | DELETE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                                    nullptr));
-  if (!file) return sysNonZero(GetLastError(), ERROR_FILE_NOT_FOUND);
+  FileHandle file;
+  if (const uint32_t error = openRequest(path, file)) return error;
   BY_HANDLE_FILE_INFORMATION information;
   if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &information)) {
-    return ERROR_INVALID_DATA;
+    return refused(ERROR_INVALID_DATA, "is no file on a disk");
   }
   // A second name would keep the request once this one is deleted.
+  if (information.nNumberOfLinks != 1) return refused(ERROR_INVALID_DATA, "has a second name");
   if ((information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      information.nNumberOfLinks != 1 || information.nFileSizeHigh != 0 ||
-      information.nFileSizeLow > kMostRequestBytes) {
-    return ERROR_INVALID_DATA;
+      information.nFileSizeHigh != 0 || information.nFileSizeLow > kMostRequestBytes) {
+    return refused(ERROR_INVALID_DATA, "is no plain file of a request's size");
   }
-  // A volume without ACLs keeps no owner and no label either: anyone, at any level, may have
-  // written the request. The run that asked elevates the program itself there.
-  if (!gVolumeKeepsAcls(path)) {
-    sysTrace("elevated copy: the request's volume keeps no ACLs (FAT): refused");
-    return ERROR_ACCESS_DENIED;
-  }
-  if (const uint32_t error = sysCheckPrivate(file.get())) return error;
+  // A volume without ACLs keeps no owner and no label either, and one on another machine is
+  // checked there, by rules this copy cannot see: anyone, at any level, may have written the
+  // request. The run that asked elevates the program itself there.
+  if (!gVolumeKeepsAcls(path)) return refused(ERROR_ACCESS_DENIED, "lies on a volume without ACLs of its own");
+  if (const uint32_t error = sysCheckPrivate(file.get())) return refused(error, "is not private to this user");
   // A Low process of the user may write a private request of its own wherever Low may write.
-  if (gIntegrityOf(file.get()) < SECURITY_MANDATORY_MEDIUM_RID) return ERROR_ACCESS_DENIED;
+  if (gIntegrityOf(file.get()) < SECURITY_MANDATORY_MEDIUM_RID) {
+    return refused(ERROR_ACCESS_DENIED, "is labelled below Medium");
+  }
   std::string bytes(information.nFileSizeLow, '\0');
   DWORD read = 0;
   if (!bytes.empty() && (!ReadFile(file.get(), &bytes[0], information.nFileSizeLow, &read, nullptr) ||
                          read != information.nFileSizeLow)) {
-    return ERROR_INVALID_DATA;
+    return refused(ERROR_INVALID_DATA, "does not read");
   }
-  if (!parse(bytes, request)) {
-    sysTrace("elevated copy: request does not read");
-    return ERROR_INVALID_DATA;
-  }
+  if (!parse(bytes, request)) return refused(ERROR_INVALID_DATA, "does not parse");
   // The user consented to the line the prompt showed, and to nothing else.
-  if (request.cmdLine != cmdLine || !promptShowed(request.cmdLine)) {
+  if (request.cmdLine != cmdLine) {
     sysTrace("elevated copy: the request holds another command line: %s", request.cmdLine.c_str());
     return ERROR_ACCESS_DENIED;
   }
+  if (!promptShowed(request.cmdLine)) return refused(ERROR_ACCESS_DENIED, "is not what the prompt showed (UTF-16)");
   // One that cannot be deleted could serve again.
-  if (!deleteThrough(file.get())) return ERROR_ACCESS_DENIED;
+  if (!deleteThrough(file.get())) return refused(ERROR_ACCESS_DENIED, "cannot be deleted through its handle");
   return 0;
 }
 
-// Whether the token's elevation is a consent of the same account. XP knows no such class, and no
-// elevation either.
-bool elevatesByConsent() {
+// What Windows tells of this run's token. XP knows no elevation type: Default. The linked token
+// of a limited one is the full token that the prompt's consent would give; CheckTokenMembership
+// asks the impersonation token that GetTokenInformation hands out without the TCB privilege.
+ElevationFacts readToken() {
+  ElevationFacts facts{TokenElevationTypeDefault, false};
   HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return facts;
   const KernelHandle ownedToken(token);
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
   DWORD size = 0;
-  return GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) && type == TokenElevationTypeLimited;
+  if (!GetTokenInformation(token, TokenElevationType, &facts.type, sizeof facts.type, &size)) {
+    facts.type = TokenElevationTypeDefault;
+  }
+  TOKEN_LINKED_TOKEN linked{};
+  if (facts.type != TokenElevationTypeLimited ||
+      !GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size)) {
+    return facts;
+  }
+  const KernelHandle ownedLinked(linked.LinkedToken);
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD sidSize = sizeof administrators;
+  BOOL member = FALSE;
+  facts.linkedIsAdministrator =
+      CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) &&
+      CheckTokenMembership(linked.LinkedToken, administrators, &member) && member;
+  return facts;
+}
+
+// Whether the prompt asks this user's consent to the user's own administrator token: a limited
+// token whose linked one is an administrator's. Members of other groups (Backup Operators, say)
+// get a limited token too, but their full one would be refused 740 again.
+bool elevatesByConsent() {
+  const ElevationFacts facts = gTokenFacts();
+  return facts.type == TokenElevationTypeLimited && facts.linkedIsAdministrator;
 }
 
 uint32_t shellElevate(const wchar_t* program, const wchar_t* parameters, const wchar_t* folder, HWND owner,
@@ -314,16 +352,20 @@ uint32_t elevateCopy(const char* cmdLine, int32_t owner, bool wait, uint32_t& ex
 }  // namespace
 
 ElevatedStart gElevatedStart = shellElevate;
-ConsentQuery gElevatesByConsent = elevatesByConsent;
+TokenQuery gTokenFacts = readToken;
+CommandLineQuery gOwnCommandLine = [] { return static_cast<const wchar_t*>(GetCommandLineW()); };
 
 uint32_t sysStartElevated(const char* cmdLine, bool wait, uint32_t& exitCode, int32_t owner) {
   // Another account could not read this user's request, and would run what it holds as itself.
-  if (gElevatesByConsent()) return elevateCopy(cmdLine, owner, wait, exitCode);
+  if (elevatesByConsent()) return elevateCopy(cmdLine, owner, wait, exitCode);
   sysTrace("start needs elevation by another account");
   return elevateProgram(cmdLine, owner, wait, exitCode);
 }
 
 uint32_t sysRunElevatedRequest(const char* requestPath, const char* cmdLine) {
+  // Its environment comes from the user's profile, which any program of the user may set: a
+  // trace file named there would be made or appended to by administrator, following links.
+  sysTraceWithoutFile();
   sysTrace("elevated copy: request %s for %s", requestPath, cmdLine);
   Request request;
   if (const uint32_t error = takeRequest(requestPath, cmdLine, request)) {

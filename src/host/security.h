@@ -26,7 +26,8 @@ uint32_t sysMakePrivate(HANDLE folder, bool made = false);
 uint32_t sysPrivateDescriptor(LocalMemory& descriptor);
 
 // 0 when the open file is private: owned by the current user, and open to nobody but that user,
-// Administrators and SYSTEM. 5 (ERROR_ACCESS_DENIED) when it is not, or the error code.
+// Administrators and SYSTEM. 1307 (ERROR_INVALID_OWNER) for another owner, 5 (ERROR_ACCESS_DENIED)
+// for a DACL that lets anyone else in, or the error code.
 uint32_t sysCheckPrivate(HANDLE file);
 
 // For the turn's mutex and event: full access for the current user, whatever the integrity level

@@ -200,9 +200,9 @@ uint32_t sysCheckPrivate(HANDLE file) {
                                        &owner, nullptr, &dacl, nullptr, &descriptor);
   const LocalMemory ownedDescriptor(descriptor);
   if (status != ERROR_SUCCESS) return status;
+  if (owner == nullptr || !EqualSid(owner, user.sid())) return ERROR_INVALID_OWNER;
   // No DACL at all lets everyone in.
-  if (owner == nullptr || dacl == nullptr) return ERROR_ACCESS_DENIED;
-  if (!EqualSid(owner, user.sid())) return ERROR_ACCESS_DENIED;
+  if (dacl == nullptr) return ERROR_ACCESS_DENIED;
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
     void* ace = nullptr;
     if (!GetAce(dacl, index, &ace)) return lastError();

@@ -10,3 +10,6 @@ void sysTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // text in UTF-8, for a trace line: a name outside the ANSI code page is traced as it is.
 std::string sysTraceText(const wchar_t* text);
+
+// From here on the trace goes to the debugger output alone; a trace file already open is closed.
+void sysTraceWithoutFile();

@@ -32,19 +32,24 @@ FileHandle openTraceFile() {
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-void start() {
+void start(bool withFile) {
   gTrace.started = true;
   gTrace.startMs = GetTickCount();
   gTrace.processId = GetCurrentProcessId();
-  gTrace.file = openTraceFile();
+  if (withFile) gTrace.file = openTraceFile();
 }
 
 }  // namespace
 
+void sysTraceWithoutFile() {
+  if (!gTrace.started) start(false);
+  gTrace.file.reset();
+}
+
 void sysTrace(const char* format, ...) {
   // The error a failing call left is read after this by the caller's next step.
   const DWORD savedError = GetLastError();
-  if (!gTrace.started) start();
+  if (!gTrace.started) start(true);
   char prefix[48];
   // GetTickCount wraps after 49 days, GetTickCount64 is missing before Vista: the difference of
   // two 32-bit counts is right across one wrap, and a run lasts far less than 49 days.

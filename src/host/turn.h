@@ -7,6 +7,28 @@
 
 #include "host/win.h"
 
+// The private namespace calls, looked up at run time: Windows 7 has them all (the boundary's
+// integrity label is 7's); where one is missing, the turn keeps the session's own names. Tests
+// point them elsewhere: Wine has none but the first.
+struct NamespaceCalls {
+  HANDLE(WINAPI* createBoundary)(LPCWSTR name, ULONG flags);
+  BOOL(WINAPI* addSid)(HANDLE* boundary, PSID sid);
+  BOOL(WINAPI* addLabel)(HANDLE* boundary, PSID label);
+  VOID(WINAPI* deleteBoundary)(HANDLE boundary);
+  HANDLE(WINAPI* create)(LPSECURITY_ATTRIBUTES attributes, LPVOID boundary, LPCWSTR prefix);
+  HANDLE(WINAPI* open)(LPVOID boundary, LPCWSTR prefix);
+  BOOLEAN(WINAPI* close)(HANDLE space, ULONG flags);
+};
+extern NamespaceCalls gNamespaceCalls;
+
+// A private namespace held open (ClosePrivateNamespace closes it): other runs can open it as long
+// as a run holds it.
+struct NamespaceTraits {
+  static HANDLE invalid() { return nullptr; }
+  static void close(HANDLE space);
+};
+using NamespaceHandle = UniqueHandle<NamespaceTraits>;
+
 // Long enough for another run's installer to finish its work.
 constexpr uint32_t kTurnWaitLimitMs = 30 * 60 * 1000;
 
@@ -24,11 +46,13 @@ class Turn {
   // Waits at most waitLimitMs for the turn. 0 when the run may go ahead: with the turn, as a
   // descendant of the holder, or without turns when the system offers no mutex at all; ERROR_BUSY
   // (170) when another run kept the turn all that time; the Windows error code when the turn is
-  // there but closed to this run (5), or cannot be waited for. Two runs never go on together.
+  // there but closed to this run (5, also when another program made this run's holder mark), or
+  // cannot be waited for, or its holder mark cannot be made. Two runs never go on together.
   uint32_t take(uint32_t waitLimitMs = kTurnWaitLimitMs);
   void release();
 
  private:
+  NamespaceHandle space_;
   KernelHandle mutex_;
   KernelHandle mark_;  // tells the runs that descend from this one that it holds the turn
 };
@@ -51,7 +75,8 @@ uint64_t sysCreationTime(uint32_t id);
 uint32_t sysParentOf(uint32_t id, uint64_t idCreated, const std::vector<ProcessLink>& links,
                      const std::function<uint64_t(uint32_t)>& created, uint64_t& parentCreated);
 
-// Whether self's parent, or its parent's parent and so on (sysParentOf), holds the turn (holds).
+// Whether self's parent, or its parent's parent and so on (sysParentOf), holds the turn (holds,
+// given a process id and its creation time).
 bool sysHolderAmongAncestors(uint32_t self, const std::vector<ProcessLink>& links,
                              const std::function<uint64_t(uint32_t)>& created,
-                             const std::function<bool(uint32_t)>& holds);
+                             const std::function<bool(uint32_t, uint64_t)>& holds);

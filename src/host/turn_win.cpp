@@ -12,11 +12,20 @@
 
 namespace {
 
-// Local\ is the session's own namespace: one user's runs share the work folder in %TEMP%.
-constexpr char kMutexName[] = "Local\\kou3upd-turn";
+// The session's own names (Local\ is the session's namespace: one user's runs share the work
+// folder in %TEMP%), or those of the turn's private namespace.
+constexpr char kSessionPrefix[] = "Local\\";
+constexpr char kPrivatePrefix[] = "kou3upd\\";
+constexpr char kMutexName[] = "kou3upd-turn";
 
-// The name of the event that a run holding the turn keeps open, so that its descendants know it.
-std::string holderMark(DWORD processId) { return "Local\\kou3upd-turn-holder-" + std::to_string(processId); }
+// The name of the event that a run holding the turn keeps open, so that its descendants know it:
+// with the holder's creation time (16 hexadecimal digits), so that no program can make it before
+// the holder exists.
+std::string holderMark(const std::string& prefix, uint32_t processId, uint64_t created) {
+  std::string time(16, '0');
+  for (std::size_t digit = 16; digit-- > 0; created >>= 4) time[digit] = "0123456789abcdef"[created & 15];
+  return prefix + "kou3upd-turn-holder-" + std::to_string(processId) + "-" + time;
+}
 
 // Whether this run's parent, or its parent's parent and so on, holds the turn: each of them waits
 // for the program it started, so a run that waited for one of them would wait for itself. The
@@ -24,11 +33,13 @@ std::string holderMark(DWORD processId) { return "Local\\kou3upd-turn-holder-" +
 // get its starter's environment. A program left running by an installer after its run ended has
 // no running parent to lead to the holder, and waits. A mark labelled below Medium was made by a
 // lower level, not by a run (whose marks keep lower levels out), and would let runs skip the turn.
-bool holderIsAncestor() {
-  return sysHolderAmongAncestors(GetCurrentProcessId(), sysProcessLinks(), sysCreationTime, [](uint32_t id) {
-    const KernelHandle mark(OpenEventA(SYNCHRONIZE | READ_CONTROL, FALSE, holderMark(id).c_str()));
-    return mark && gIntegrityOf(mark.get()) >= SECURITY_MANDATORY_MEDIUM_RID;
-  });
+bool holderIsAncestor(const std::string& prefix) {
+  return sysHolderAmongAncestors(GetCurrentProcessId(), sysProcessLinks(), sysCreationTime,
+                                 [&prefix](uint32_t id, uint64_t created) {
+                                   const KernelHandle mark(OpenEventA(SYNCHRONIZE | READ_CONTROL, FALSE,
+                                                                      holderMark(prefix, id, created).c_str()));
+                                   return mark && gIntegrityOf(mark.get()) >= SECURITY_MANDATORY_MEDIUM_RID;
+                                 });
 }
 
 // The turn's objects are made open to this user at Medium and above, so that a run elevated and
@@ -42,7 +53,57 @@ struct TurnAttributes {
   }
 };
 
+NamespaceCalls lookUpNamespaceCalls() {
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  NamespaceCalls calls{sysEntry<decltype(calls.createBoundary)>(kernel, "CreateBoundaryDescriptorW"),
+                       sysEntry<decltype(calls.addSid)>(kernel, "AddSIDToBoundaryDescriptor"),
+                       sysEntry<decltype(calls.addLabel)>(kernel, "AddIntegrityLabelToBoundaryDescriptor"),
+                       sysEntry<decltype(calls.deleteBoundary)>(kernel, "DeleteBoundaryDescriptor"),
+                       sysEntry<decltype(calls.create)>(kernel, "CreatePrivateNamespaceW"),
+                       sysEntry<decltype(calls.open)>(kernel, "OpenPrivateNamespaceW"),
+                       sysEntry<decltype(calls.close)>(kernel, "ClosePrivateNamespace")};
+  return calls;
+}
+
+// The prefix of the turn's names, with the private namespace held open in space where Windows
+// has one (7 on): its boundary holds this user and the Medium label, so that no lower level can
+// make the namespace, nor any other user; XP and Vista keep the session's names. 0, or the error
+// of a namespace that cannot be had.
+uint32_t turnNames(std::string& prefix, NamespaceHandle& space) {
+  const NamespaceCalls& calls = gNamespaceCalls;
+  prefix = kSessionPrefix;
+  if (!calls.createBoundary || !calls.addSid || !calls.addLabel || !calls.deleteBoundary || !calls.create ||
+      !calls.open || !calls.close) {
+    return 0;
+  }
+  alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  HANDLE token = nullptr;
+  DWORD size = 0;
+  const bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                     GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+  if (token != nullptr) CloseHandle(token);
+  SID medium{SID_REVISION, 1, SECURITY_MANDATORY_LABEL_AUTHORITY, {SECURITY_MANDATORY_MEDIUM_RID}};
+  HANDLE boundary = known ? calls.createBoundary(L"kou3upd-turn", 0) : nullptr;
+  TurnAttributes turnAttributes;
+  bool built = boundary != nullptr && calls.addSid(&boundary, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) &&
+               calls.addLabel(&boundary, &medium);
+  // Made by the first run, opened by the others; one that goes between the two is made again.
+  for (int attempt = 0; built && !space && attempt < 3; ++attempt) {
+    space.reset(calls.create(&turnAttributes.attributes, boundary, L"kou3upd"));
+    if (!space && GetLastError() == ERROR_ALREADY_EXISTS) space.reset(calls.open(boundary, L"kou3upd"));
+  }
+  const DWORD error = GetLastError();
+  if (boundary != nullptr) calls.deleteBoundary(boundary);
+  if (!space) return sysNonZero(error, ERROR_ACCESS_DENIED);
+  prefix = kPrivatePrefix;
+  return 0;
+}
+
 }  // namespace
+
+NamespaceCalls gNamespaceCalls = lookUpNamespaceCalls();
+
+void NamespaceTraits::close(HANDLE space) { gNamespaceCalls.close(space, 0); }
 
 std::vector<ProcessLink> sysProcessLinks() {
   std::vector<ProcessLink> links;
@@ -66,12 +127,19 @@ uint64_t sysCreationTime(uint32_t id) {
 }
 
 uint32_t Turn::take(uint32_t waitLimitMs) {
-  if (holderIsAncestor()) {
+  std::string prefix;
+  NamespaceHandle space;
+  if (const uint32_t error = turnNames(prefix, space)) {
+    sysTrace("turn: its private namespace cannot be had (error %u); ending", error);
+    return error;
+  }
+  if (holderIsAncestor(prefix)) {
     sysTrace("turn: a run that started this one holds it; going ahead");
     return 0;
   }
   TurnAttributes turnAttributes;
-  KernelHandle mutex(CreateMutexA(&turnAttributes.attributes, FALSE, kMutexName));
+  const std::string mutexName = prefix + kMutexName;
+  KernelHandle mutex(CreateMutexA(&turnAttributes.attributes, FALSE, mutexName.c_str()));
   bool madeBefore = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
   if (!mutex) {
     madeBefore = true;
@@ -79,7 +147,7 @@ uint32_t Turn::take(uint32_t waitLimitMs) {
     // Opening an existing mutex asks for full access. One made at another integrity level may
     // give no more than a run needs: waiting, and giving it back.
     if (error == ERROR_ACCESS_DENIED) {
-      mutex.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL, FALSE, kMutexName));
+      mutex.reset(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL, FALSE, mutexName.c_str()));
       if (!mutex) error = GetLastError();
     }
     if (!mutex && (error == ERROR_NOT_SUPPORTED || error == ERROR_CALL_NOT_IMPLEMENTED)) {
@@ -119,9 +187,22 @@ uint32_t Turn::take(uint32_t waitLimitMs) {
       return sysNonZero(error, ERROR_ACCESS_DENIED);
     }
   }
+  // A mark there already is another program's, which may outlive this turn: runs that it let
+  // go ahead would not wait for the next holder. Without a mark, the programs this run starts
+  // would wait for it to the end of their time.
+  const DWORD self = GetCurrentProcessId();
+  KernelHandle mark(
+      CreateEventA(&turnAttributes.attributes, TRUE, FALSE, holderMark(prefix, self, sysCreationTime(self)).c_str()));
+  const DWORD markError = mark ? GetLastError() : sysNonZero(GetLastError(), ERROR_ACCESS_DENIED);
+  if (!mark || markError == ERROR_ALREADY_EXISTS) {
+    sysTrace("turn: this run's holder mark was made by another program, or cannot be (error %lu); ending", markError);
+    ReleaseMutex(mutex.get());
+    return markError == ERROR_ALREADY_EXISTS ? ERROR_ACCESS_DENIED : markError;
+  }
   sysTrace("turn: taken");
+  space_ = std::move(space);
   mutex_ = std::move(mutex);
-  mark_.reset(CreateEventA(&turnAttributes.attributes, TRUE, FALSE, holderMark(GetCurrentProcessId()).c_str()));
+  mark_ = std::move(mark);
   return 0;
 }
 
@@ -130,18 +211,19 @@ void Turn::release() {
   mark_.reset();
   ReleaseMutex(mutex_.get());
   mutex_.reset();
+  space_.reset();
 }
 
 bool sysHolderAmongAncestors(uint32_t self, const std::vector<ProcessLink>& links,
                              const std::function<uint64_t(uint32_t)>& created,
-                             const std::function<bool(uint32_t)>& holds) {
+                             const std::function<bool(uint32_t, uint64_t)>& holds) {
   uint32_t current = self;
   uint64_t currentCreated = created(self);
   // No more steps than there are processes, whatever the list holds.
   for (size_t step = 0; step < links.size(); ++step) {
     current = sysParentOf(current, currentCreated, links, created, currentCreated);
     if (current == 0) return false;
-    if (holds(current)) return true;
+    if (holds(current, currentCreated)) return true;
   }
   return false;
 }

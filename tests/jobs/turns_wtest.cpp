@@ -6,18 +6,75 @@
 #include "jobs_e2e.h"
 
 #include <sddl.h>
+#include <winternl.h>
 
-TEST(Turn, RunsOutWithBusyWhileHeldAndTakesTheHoldersMarkAwayWithIt) {
-  const std::string mark = "Local\\kou3upd-turn-holder-" + std::to_string(GetCurrentProcessId());
-  Turn ours, theirs;
-  EXPECT_EQ(ours.take(0), 0u);
-  std::thread([&] { EXPECT_EQ(theirs.take(100), 170u); }).join();  // a mutex belongs to a thread
-  ours.release();
-  EXPECT_FALSE(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, mark.c_str()))) << "children would skip their turn";
+namespace {
+
+std::string holderMark(const char* prefix, DWORD id) {
+  char time[17];
+  std::snprintf(time, sizeof time, "%016llx", static_cast<unsigned long long>(sysCreationTime(id)));
+  return prefix + std::string("kou3upd-turn-holder-") + std::to_string(id) + "-" + time;
 }
 
-// Lower levels are kept out of the turn, and a holder's mark of theirs (a seam: Wine has no levels) counts not.
+// The private namespace of Windows 7 on, which Wine lacks, stood in for by an object folder
+// beside the session's names; the SIDs its boundary was given, as text.
+std::vector<std::string> boundary;
+HANDLE WINAPI createBoundary(LPCWSTR, ULONG) { return boundary.clear(), &boundary; }
+BOOL WINAPI addSid(HANDLE*, PSID sid) {
+  char* text = nullptr;
+  boundary.push_back(ConvertSidToStringSidA(sid, &text) ? text : "?");
+  return LocalFree(text), TRUE;
+}
+VOID WINAPI deleteBoundary(HANDLE) {}
+HANDLE WINAPI objectFolder(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR prefix) {
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  std::wstring name = L"\\Sessions\\" + std::to_wstring(session) + L"\\BaseNamedObjects\\" + prefix;
+  UNICODE_STRING text{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), name.data()};
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &text, OBJ_OPENIF, nullptr, nullptr);
+  HANDLE folder = nullptr;
+  reinterpret_cast<LONG(WINAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*)>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateDirectoryObject"))(&folder, 0xF000F, &object);
+  return folder;
+}
+HANDLE WINAPI openFolder(LPVOID, LPCWSTR prefix) { return objectFolder(nullptr, nullptr, prefix); }
+BOOLEAN WINAPI closeFolder(HANDLE folder, ULONG) { return CloseHandle(folder); }
+
+}  // namespace
+
+// In the session's names, and (Windows 7 on) in a private namespace bounded by this user and the Medium label.
+TEST(Turn, RunsOutWithBusyWhileHeldAndTakesTheHoldersMarkAwayWithIt) {
+  for (const NamespaceCalls& calls : {gNamespaceCalls, {createBoundary, addSid, addSid, deleteBoundary, objectFolder, openFolder, closeFolder}}) {
+    const Hook<NamespaceCalls, &gNamespaceCalls> names(calls);
+    const std::string mark = holderMark(calls.create ? "kou3upd\\" : "Local\\", GetCurrentProcessId());
+    Turn ours, theirs;
+    EXPECT_EQ(ours.take(0), 0u);
+    EXPECT_TRUE(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, mark.c_str())));
+    std::thread([&] { EXPECT_EQ(theirs.take(100), 170u); }).join();  // a mutex belongs to a thread
+    ours.release();
+    EXPECT_FALSE(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, mark.c_str()))) << "children would skip their turn";
+  }
+  alignas(TOKEN_USER) BYTE user[256];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(GetCurrentProcessToken(), TokenUser, user, sizeof user, &size) && addSid(nullptr, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+  EXPECT_EQ(boundary, (std::vector<std::string>{boundary.back(), "S-1-16-8192", boundary.back()})) << "this user's SID and the Medium label";
+}
+
+// Lower levels are kept out of the turn, and a holder's mark of theirs (a seam: Wine has no levels)
+// counts not: seen by a child of this test program, which Wine gives a parent to mark. A mark made
+// before its run took the turn is another program's, and is not adopted.
 TEST(Turn, LowerIntegrityLevelsCanNeitherOpenTheTurnNorMarkAHolder) {
+  static DWORD level = SECURITY_MANDATORY_LOW_RID;
+  const Hook<IntegrityQuery, &gIntegrityOf> levels([](HANDLE) { return level; });
+  char childLevel[16] = "";
+  if (GetEnvironmentVariableA("KOU3_MARK_LEVEL", childLevel, sizeof childLevel) != 0) {
+    level = std::stoul(childLevel);
+    Turn turn;
+    EXPECT_EQ(turn.take(0), 0u);
+    const bool taken = static_cast<bool>(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, holderMark("Local\\", GetCurrentProcessId()).c_str())));
+    EXPECT_EQ(taken, level == SECURITY_MANDATORY_LOW_RID) << "rather than skipped, at level " << level;
+    return;
+  }
   LocalMemory descriptor;
   ASSERT_EQ(sysTurnDescriptor(descriptor), 0u);
   BOOL present = FALSE, defaulted = FALSE;
@@ -28,24 +85,22 @@ TEST(Turn, LowerIntegrityLevelsCanNeitherOpenTheTurnNorMarkAHolder) {
   EXPECT_EQ(label->Header.AceType << 8 | label->Mask, SYSTEM_MANDATORY_LABEL_ACE_TYPE << 8 | 7) << "no reading, writing, executing up";
   EXPECT_EQ(*GetSidSubAuthority(&label->SidStart, 0), DWORD{SECURITY_MANDATORY_MEDIUM_RID});
   {
-    const Hook<IntegrityQuery, &gIntegrityOf> low([](HANDLE) { return DWORD{SECURITY_MANDATORY_LOW_RID}; });
     const KernelHandle squatted(CreateMutexA(nullptr, FALSE, "Local\\kou3upd-turn"));
     Turn turn;
     EXPECT_EQ(turn.take(0), 5u) << "a mutex that a lower level made before any run holds nothing up";
   }
-  uint64_t created = 0;
-  const uint32_t parent = sysParentOf(GetCurrentProcessId(), sysCreationTime(GetCurrentProcessId()), sysProcessLinks(), sysCreationTime, created);
-  if (parent == 0) GTEST_SKIP() << "no parent to mark: a program that Wine starts from Linux may have none";
-  const KernelHandle mark(CreateEventA(nullptr, TRUE, FALSE, ("Local\\kou3upd-turn-holder-" + std::to_string(parent)).c_str()));
-  static DWORD level;
-  const Hook<IntegrityQuery, &gIntegrityOf> levels([](HANDLE) { return level; });
+  level = SECURITY_MANDATORY_MEDIUM_RID;
+  {
+    const KernelHandle squatted(CreateMutexA(nullptr, FALSE, holderMark("Local\\", GetCurrentProcessId()).c_str()));
+    EXPECT_EQ(Turn().take(0), static_cast<uint32_t>(ERROR_INVALID_HANDLE)) << "another kind of object under this run's mark";
+  }
+  const KernelHandle mark(CreateEventA(nullptr, TRUE, FALSE, holderMark("Local\\", GetCurrentProcessId()).c_str()));
+  EXPECT_EQ(Turn().take(0), 5u) << "this run's mark, made by another program";
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
   for (const DWORD markLevel : {SECURITY_MANDATORY_MEDIUM_RID, SECURITY_MANDATORY_LOW_RID}) {
-    level = markLevel;
-    Turn turn;
-    EXPECT_EQ(turn.take(0), 0u);
-    const std::string ownMark = "Local\\kou3upd-turn-holder-" + std::to_string(GetCurrentProcessId());
-    const bool taken = static_cast<bool>(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, ownMark.c_str())));
-    EXPECT_EQ(taken, markLevel == SECURITY_MANDATORY_LOW_RID) << "rather than skipped, at level " << markLevel;
+    EXPECT_EQ(runProcess("\"" + std::string(self) + "\" --gtest_filter=Turn.LowerIntegrityLevelsCanNeitherOpenTheTurnNorMarkAHolder",
+                         {{"KOU3_MARK_LEVEL", std::to_string(markLevel)}}, binFolder()), 0u) << markLevel;
   }
 }
 
@@ -59,7 +114,7 @@ TEST(Turn, AParentCreatedAfterItsChildHasTakenOverAnEndedParentsId) {
   for (const auto& row : table) {
     SCOPED_TRACE(::testing::PrintToString(row.created));
     const auto created = [&](uint32_t id) { return row.created.at(id - 1); };
-    EXPECT_EQ(sysHolderAmongAncestors(3, links, created, [](uint32_t id) { return id == 1; }),
+    EXPECT_EQ(sysHolderAmongAncestors(3, links, created, [](uint32_t id, uint64_t) { return id == 1; }),
               row.holderAmongAncestors);
   }
 }
