@@ -71,3 +71,8 @@ extern DriveTypeQuery gDriveType;  // GetDriveTypeW
 using VolumeInformationQuery = BOOL(WINAPI*)(LPCWSTR root, LPWSTR name, DWORD nameSize, LPDWORD serial,
                                              LPDWORD nameLength, LPDWORD flags, LPWSTR fileSystem, DWORD size);
 extern VolumeInformationQuery gVolumeInformation;  // GetVolumeInformationW
+
+// GetFileInformationByHandle on a folder held while it is emptied. Tests point it elsewhere: Wine
+// follows a Unix symbolic link through a handle, so that only the search shows it as a link.
+using HeldInformationQuery = BOOL(WINAPI*)(HANDLE folder, LPBY_HANDLE_FILE_INFORMATION information);
+extern HeldInformationQuery gHeldInformation;

@@ -1,4 +1,5 @@
 #include "host/turn.h"
+#include "host/turn_namespace.h"
 
 #include <string>
 #include <utility>

@@ -67,11 +67,6 @@ uint32_t filCopyPath(const char* source, const char* destination);
 // removes it. 0, or the last failure's error code (145 when something stays inside).
 uint32_t filDeleteHeldFolder(const char* folder, FolderHold& hold);
 
-// GetFileInformationByHandle on a folder held while it is emptied. Tests point it elsewhere: Wine
-// follows a Unix symbolic link through a handle, so that only the search shows it as a link.
-using HeldInformationQuery = BOOL(WINAPI*)(HANDLE folder, LPBY_HANDLE_FILE_INFORMATION information);
-extern HeldInformationQuery gHeldInformation;
-
 // Empties the folders matching folderPattern of the entries matching contentPattern (descending
 // into sub-folders when recurse is true) and removes them. 0, or the last failure's error code.
 // A linked folder, matched or met inside, is neither entered nor removed; a matched one gives

@@ -3,6 +3,7 @@
 #include "hook.h"
 #include "host/security.h"
 #include "host/turn.h"
+#include "host/turn_namespace.h"
 #include "jobs_e2e.h"
 
 #include <sddl.h>

@@ -281,4 +281,6 @@ uint32_t Turn::take(uint32_t) { return 0; }
 void Turn::release() {
   mark_.reset();
   mutex_.reset();
+  space_.reset();
 }
+void NamespaceTraits::close(HANDLE) {}

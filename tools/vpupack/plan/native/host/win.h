@@ -4,9 +4,10 @@
 // came to need one would not build for Linux rather than plan by guesswork.
 #pragma once
 
-struct KernelHandle {
+using HANDLE = void*;
+template <class Traits>
+struct UniqueHandle {
   void reset() {}
 };
-struct FileHandle {
-  void reset() {}
-};
+using KernelHandle = UniqueHandle<struct KernelHandleTraits>;
+using FileHandle = UniqueHandle<struct FileHandleTraits>;
