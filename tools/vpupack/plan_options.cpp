@@ -17,7 +17,8 @@ const char kPlanUsage[] =
     "  --temp FOLDER   the temporary folder, TEMP and TMP (default: theirs); on Linux in Windows form\n"
     "  --result CODE   the exit code of the next program kou3upd starts, decimal or 0x hex; the last\n"
     "                  one given stands for every later start (default 0)\n"
-    "  --json          one JSON object: \"starts\", \"log\", \"exit\", \"result\", \"steps\"\n";
+    "  --json          one JSON object: \"command\", \"job\", \"folders\", \"starts\", \"log\", \"exit\",\n"
+    "                  \"result\", \"steps\"\n";
 
 bool planParseCode(const char* text, uint32_t& code) {
   const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
