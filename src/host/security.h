@@ -5,6 +5,14 @@
 
 #include "host/win.h"
 
+// The user this process runs as.
+struct User {
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  PSID sid() const { return reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid; }
+};
+// Reads it from this process's token. 0 or the error code.
+uint32_t sysCurrentUser(User& user);
+
 // Private: full control for the current user, Administrators and SYSTEM alone, handed down to
 // everything made inside, nothing inherited from the folder above; from Vista on, a Medium label,
 // handed down too, that keeps lower levels from reading as well as writing (and so from holding

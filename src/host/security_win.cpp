@@ -32,21 +32,6 @@ DWORD protectDacl(HANDLE object, PSECURITY_DESCRIPTOR wanted) {
                          nullptr, nullptr, dacl, sacl);
 }
 
-// The user this process runs as.
-struct User {
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  PSID sid() const { return reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid; }
-};
-
-uint32_t currentUser(User& user) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return lastError();
-  const KernelHandle ownedToken(token);
-  DWORD size = 0;
-  if (!GetTokenInformation(token, TokenUser, user.buffer, sizeof user.buffer, &size)) return lastError();
-  return 0;
-}
-
 // The descriptor of sddl, in which every "%U" stands for the current user's SID.
 uint32_t descriptorFor(const User& user, const wchar_t* sddl, LocalMemory& descriptor) {
   LPWSTR userText = nullptr;
@@ -78,7 +63,7 @@ constexpr wchar_t kPrivateLabel[] = L"S:(ML;OICI;NRNW;;;ME)";
 uint32_t createFolder(const char* path, const wchar_t* sddl, const wchar_t* label) {
   User user;
   LocalMemory descriptor;
-  if (const uint32_t error = currentUser(user)) return error;
+  if (const uint32_t error = sysCurrentUser(user)) return error;
   if (const uint32_t error = labelledDescriptor(user, sddl, label, descriptor)) return error;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   if (gCreateFolder(path, &attributes)) return 0;
@@ -134,6 +119,15 @@ bool keepsAcls(const char* path) {
 
 }  // namespace
 
+uint32_t sysCurrentUser(User& user) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return lastError();
+  const KernelHandle ownedToken(token);
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenUser, user.buffer, sizeof user.buffer, &size)) return lastError();
+  return 0;
+}
+
 FolderCreate gCreateFolder = CreateDirectoryA;
 DriveTypeQuery gDriveType = GetDriveTypeW;
 VolumeInformationQuery gVolumeInformation = GetVolumeInformationW;
@@ -154,13 +148,13 @@ uint32_t sysCreateSharedFolder(const char* path) {
 
 uint32_t sysPrivateDescriptor(LocalMemory& descriptor) {
   User user;
-  if (const uint32_t error = currentUser(user)) return error;
+  if (const uint32_t error = sysCurrentUser(user)) return error;
   return labelledDescriptor(user, L"D:P(A;;FA;;;%U)(A;;FA;;;BA)(A;;FA;;;SY)", L"S:(ML;;NRNW;;;ME)", descriptor);
 }
 
 uint32_t sysTurnDescriptor(LocalMemory& descriptor) {
   User user;
-  if (const uint32_t error = currentUser(user)) return error;
+  if (const uint32_t error = sysCurrentUser(user)) return error;
   // A Medium label that refuses lower levels reading (MUTEX_MODIFY_STATE is read), writing and
   // executing (SYNCHRONIZE is): without it a Low run could hold the turn or fake a holder. XP's
   // SDDL knows no labels, and XP has no levels to keep out.
@@ -171,7 +165,7 @@ uint32_t sysTurnDescriptor(LocalMemory& descriptor) {
 
 uint32_t sysCheckOwner(HANDLE object) {
   User user;
-  if (const uint32_t error = currentUser(user)) return error;
+  if (const uint32_t error = sysCurrentUser(user)) return error;
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
   const DWORD status = gOwnerQuery(object, &owner, &ownerDescriptor);
@@ -185,14 +179,14 @@ uint32_t sysMakePrivate(HANDLE folder, bool made) {
   if (made) return 0;
   User user;
   LocalMemory wanted;
-  if (const uint32_t error = currentUser(user)) return error;
+  if (const uint32_t error = sysCurrentUser(user)) return error;
   if (const uint32_t error = labelledDescriptor(user, kPrivate, kPrivateLabel, wanted)) return error;
   return gDaclChange(folder, wanted.get());
 }
 
 uint32_t sysCheckPrivate(HANDLE file) {
   User user;
-  if (const uint32_t error = currentUser(user)) return error;
+  if (const uint32_t error = sysCurrentUser(user)) return error;
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;

@@ -69,24 +69,19 @@ NamespaceCalls lookUpNamespaceCalls() {
 // The prefix of the turn's names, with the private namespace held open in space where Windows
 // has one (7 on): its boundary holds this user and the Medium label, so that no lower level can
 // make the namespace, nor any other user; XP and Vista keep the session's names. 0, or the error
-// of a namespace that cannot be had.
-uint32_t turnNames(std::string& prefix, NamespaceHandle& space) {
+// of a namespace that cannot be had. The namespace is made with the turn's own attributes.
+uint32_t turnNames(std::string& prefix, NamespaceHandle& space, TurnAttributes& turnAttributes) {
   const NamespaceCalls& calls = gNamespaceCalls;
   prefix = kSessionPrefix;
   if (!calls.createBoundary || !calls.addSid || !calls.addLabel || !calls.deleteBoundary || !calls.create ||
       !calls.open || !calls.close) {
     return 0;
   }
-  alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  HANDLE token = nullptr;
-  DWORD size = 0;
-  const bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-                     GetTokenInformation(token, TokenUser, user, sizeof user, &size);
-  if (token != nullptr) CloseHandle(token);
+  User user;
+  const bool known = sysCurrentUser(user) == 0;
   SID medium{SID_REVISION, 1, SECURITY_MANDATORY_LABEL_AUTHORITY, {SECURITY_MANDATORY_MEDIUM_RID}};
   HANDLE boundary = known ? calls.createBoundary(L"kou3upd-turn", 0) : nullptr;
-  TurnAttributes turnAttributes;
-  bool built = boundary != nullptr && calls.addSid(&boundary, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) &&
+  bool built = boundary != nullptr && calls.addSid(&boundary, user.sid()) &&
                calls.addLabel(&boundary, &medium);
   // Made by the first run, opened by the others; one that goes between the two is made again.
   for (int attempt = 0; built && !space && attempt < 3; ++attempt) {
@@ -128,9 +123,10 @@ uint64_t sysCreationTime(uint32_t id) {
 }
 
 uint32_t Turn::take(uint32_t waitLimitMs) {
+  TurnAttributes turnAttributes;
   std::string prefix;
   NamespaceHandle space;
-  if (const uint32_t error = turnNames(prefix, space)) {
+  if (const uint32_t error = turnNames(prefix, space, turnAttributes)) {
     sysTrace("turn: its private namespace cannot be had (error %u); ending", error);
     return error;
   }
@@ -138,7 +134,6 @@ uint32_t Turn::take(uint32_t waitLimitMs) {
     sysTrace("turn: a run that started this one holds it; going ahead");
     return 0;
   }
-  TurnAttributes turnAttributes;
   const std::string mutexName = prefix + kMutexName;
   KernelHandle mutex(CreateMutexA(&turnAttributes.attributes, FALSE, mutexName.c_str()));
   bool madeBefore = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
