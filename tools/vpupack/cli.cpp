@@ -8,6 +8,7 @@
 
 #include "host/path.h"
 #include "pack.h"
+#include "package/backup.h"
 #include "package/newest.h"
 #include "package/reader.h"
 
@@ -15,9 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The two packages kou3upd unpacks (the installer and the launcher), and the two it keeps.
+// The two packages kou3upd unpacks (the installer and the launcher); the two it keeps are
+// kFixedPackages.
 const char* const kNeededPackages[] = {"setup_ko_u3", "kou3lnch"};
-const char* const kFixedPackages[] = {"prod-ko_u3", "silverfern"};
 
 struct Command {
   const char* name;
@@ -81,8 +82,8 @@ int commandHelp(const char* name, std::FILE* out, std::FILE* err) {
 const char* reason() { return std::strerror(errno); }
 
 bool isFixedPackage(const std::string& name) {
-  for (const char* fixed : kFixedPackages) {
-    if (pkgSameName(name, std::string(fixed) + ".vpu")) return true;
+  for (const FixedPackage& fixed : kFixedPackages) {
+    if (pkgSameName(name, fixed.package)) return true;
   }
   return false;
 }
@@ -209,16 +210,16 @@ bool findFile(const std::string& folder, const std::vector<std::string>& names, 
   return false;
 }
 
-void checkFixed(const std::string& folder, const std::vector<std::string>& names, const std::string& package,
+void checkFixed(const std::string& folder, const std::vector<std::string>& names, const FixedPackage& fixed,
                 std::FILE* out) {
   std::string found;
   unsigned long long size = 0;
-  if (findFile(folder, names, package + ".vpu", found, size)) {
+  if (findFile(folder, names, fixed.package, found, size)) {
     std::fprintf(out, "fixed %s: %llu bytes\n", found.c_str(), size);
   } else {
-    std::fprintf(out, "fixed %s.vpu: missing\n", package.c_str());
+    std::fprintf(out, "fixed %s: missing\n", fixed.package);
   }
-  if (findFile(folder, names, package + ".bak", found, size)) {
+  if (findFile(folder, names, fixed.backup, found, size)) {
     std::fprintf(out, "  %s left over (%llu bytes): the next /hostConfigure, /appStart, /installScan or "
                  "/checkUpdate puts it back\n", found.c_str(), size);
   }
@@ -249,7 +250,7 @@ int check(const char* folder, std::FILE* out, std::FILE* err) {
     const std::string fault = checkPackage(folder, names, packages[i], i < std::size(kNeededPackages), out);
     if (!fault.empty()) bad.push_back(fault);
   }
-  for (const char* fixed : kFixedPackages) checkFixed(folder, names, fixed, out);
+  for (const FixedPackage& fixed : kFixedPackages) checkFixed(folder, names, fixed, out);
   for (const std::string& name : names) {
     if (filIsTemporaryName(name.c_str())) std::fprintf(out, "temporary file left by a stopped run: %s\n", name.c_str());
   }
