@@ -55,9 +55,8 @@ TEST(Turn, RunsOutWithBusyWhileHeldAndTakesTheHoldersMarkAwayWithIt) {
     ours.release();
     EXPECT_FALSE(KernelHandle(OpenEventA(SYNCHRONIZE, FALSE, mark.c_str()))) << "children would skip their turn";
   }
-  alignas(TOKEN_USER) BYTE user[256];
-  DWORD size = 0;
-  ASSERT_TRUE(GetTokenInformation(GetCurrentProcessToken(), TokenUser, user, sizeof user, &size) && addSid(nullptr, reinterpret_cast<TOKEN_USER*>(user)->User.Sid));
+  User user;
+  ASSERT_TRUE(sysCurrentUser(user) == 0 && addSid(nullptr, user.sid()));
   EXPECT_EQ(boundary, (std::vector<std::string>{boundary.back(), "S-1-16-8192", boundary.back()})) << "this user's SID and the Medium label";
 }
 
